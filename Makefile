@@ -1,0 +1,75 @@
+# The two commands of the README, for a fresh Debian 12 machine (as root):
+#   make test   installs what is missing, builds the three targets and runs
+#               every test, natively (also under ASan/UBSan) and under wine64
+#   make demo   installs what is missing, builds, and runs the main job on a
+#               scratch store under ./demo-root
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+BUILD ?= build
+PACKAGES := cmake make g++ libboost-dev googletest libgtest-dev libgmock-dev \
+	libbenchmark-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 \
+	libcli11-dev nlohmann-json3-dev
+CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo
+WINE_PREFIX := $(abspath $(BUILD))/wineprefix
+
+.PHONY: all deps native asan win64 win32 test test-native test-asan test-win64 test-win32 demo clean
+
+all: native
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  if [ "$$(id -u)" != 0 ]; then echo "run as root to install packages" >&2; exit 1; fi; \
+	  export DEBIAN_FRONTEND=noninteractive; \
+	  apt-get update -qq && apt-get install -y -qq --no-install-recommends $$missing >/dev/null; \
+	fi
+
+native: deps
+	cmake -S . -B $(BUILD)/native $(CMAKE_FLAGS)
+	cmake --build $(BUILD)/native -j$(JOBS)
+
+asan: deps
+	cmake -S . -B $(BUILD)/asan $(CMAKE_FLAGS) -DCLASSIC_SANITIZE=ON -DCLASSIC_TOOLS=OFF
+	cmake --build $(BUILD)/asan -j$(JOBS)
+
+win64: deps
+	cmake -S . -B $(BUILD)/win64 $(CMAKE_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DCLASSIC_WINE_PREFIX=$(WINE_PREFIX)
+	cmake --build $(BUILD)/win64 -j$(JOBS)
+
+win32: deps
+	cmake -S . -B $(BUILD)/win32 $(CMAKE_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
+	  -DCLASSIC_TESTS=OFF -DCLASSIC_TOOLS=OFF
+	cmake --build $(BUILD)/win32 -j$(JOBS)
+
+test-native: native
+	cd $(BUILD)/native && ctest --output-on-failure -j$(JOBS)
+
+test-asan: asan
+	cd $(BUILD)/asan && ctest --output-on-failure -j$(JOBS)
+
+# The x86 DLL cannot run here: its export table is checked.
+test-win32: win32
+	cd $(BUILD)/win32 && ctest --output-on-failure
+
+test-win64: win64
+	sh tests/wine/prefix.sh $(WINE_PREFIX)
+	cd $(BUILD)/win64 && ctest --output-on-failure; status=$$?; \
+	  WINEPREFIX=$(WINE_PREFIX) /usr/lib/wine/wineserver -k 2>/dev/null; exit $$status
+
+test: deps
+	$(MAKE) --no-print-directory test-native
+	$(MAKE) --no-print-directory test-asan
+	$(MAKE) --no-print-directory test-win32
+	$(MAKE) --no-print-directory test-win64
+
+demo: native
+	rm -rf demo-root
+	mkdir -p demo-root/c/userroot/storage
+	CLASSIC_ROOT=$(CURDIR)/demo-root $(BUILD)/native/classic
+
+clean:
+	rm -rf $(BUILD) demo-root

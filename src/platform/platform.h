@@ -1,0 +1,205 @@
+// The operations the library needs from the operating system and its C
+// runtime, declared once.  The logic above this layer includes only this
+// header besides the standard library; it keeps every path in the Windows
+// form (drive letter, backslashes) and passes the Windows C runtime's flag
+// values.  src/platform/win32 makes the real calls; src/platform/posix maps
+// them onto Linux (drives, case-insensitive names, share modes, byte locks
+// and the registry, as the README describes).
+//
+// Calls that fail set errno as the Windows C runtime does; EACCES marks a
+// sharing conflict or a held byte lock.  C streams (fread, fwrite, fseek,
+// ftell, fflush, fclose, setvbuf) are used directly on both systems.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+// ---------------------------------------------------------------------------
+// Files
+// ---------------------------------------------------------------------------
+
+// Share modes of plat_sopen.
+constexpr int PLAT_SH_DENYRW = 0x10;  // nobody else may open the file
+constexpr int PLAT_SH_DENYWR = 0x20;  // others may read, not write
+constexpr int PLAT_SH_DENYNO = 0x40;  // others may read and write
+
+// Modes of plat_locking.
+constexpr int PLAT_LK_UNLCK = 0;  // release the bytes
+constexpr int PLAT_LK_NBLCK = 2;  // lock the bytes, fail at once if held
+
+// Opens path with the Windows C runtime's open flags (CLASSIC_O_*), share
+// mode and permission (CLASSIC_S_*).  Returns a descriptor, or -1 with errno
+// set: EACCES when another open of the file conflicts with the share mode.
+// Descriptors are never inherited by child processes.
+int plat_sopen(const char* path, int oflag, int shflag, int pmode);
+int plat_close(int fd);
+int plat_read(int fd, void* buf, unsigned count);
+int plat_write(int fd, const void* buf, unsigned count);
+long plat_lseek(int fd, long offset, int whence);
+// Hands the file's data to the disk.
+int plat_commit(int fd);
+// Locks or unlocks count bytes from the descriptor's current position.
+// Locks belong to the open file and go with its close or its process.
+int plat_locking(int fd, int mode, long count);
+
+// Wraps a descriptor in a C stream; mode letters as the Windows runtime
+// takes them ("rb", "r+t", ...).
+FILE* plat_fdopen(int fd, const char* mode);
+int plat_fileno(FILE* stream);
+
+// 0 when path exists (mode 0) or has the access asked for.
+int plat_access(const char* path, int mode);
+
+struct plat_stat {
+  uint32_t size;
+  uint32_t mtime;
+  bool is_dir;
+};
+// 0 and the file's status, or -1.
+int plat_stat32(const char* path, plat_stat* out);
+
+// 0 on success, -1 with errno.  A file that another program holds open
+// cannot be removed or renamed, and rename never replaces an existing target
+// (file or folder, empty or not).
+int plat_remove(const char* path);
+int plat_unlink(const char* path);
+int plat_rename(const char* from, const char* to);
+
+// Creates one folder; 0 on success, -1 with errno (EEXIST when it exists).
+int plat_mkdir(const char* path);
+// Removes an empty folder; non-zero on success.
+int plat_remove_directory(const char* path);
+
+// ---------------------------------------------------------------------------
+// Directory search
+// ---------------------------------------------------------------------------
+
+constexpr unsigned PLAT_ATTR_DIRECTORY = 0x10;
+
+struct plat_find_data {
+  unsigned attributes;
+  char name[260];
+};
+
+using plat_find_handle = void*;
+
+// Starts a search for a pattern whose last component may hold '*' and '?'
+// (matched without regard to case; "*.*" also matches names without a dot;
+// "." and ".." are reported as Windows reports them).  Returns a handle and
+// the first match, or null when nothing matches.
+plat_find_handle plat_find_first(const char* pattern, plat_find_data* out);
+// Next match: 1, or 0 when the search is exhausted.
+int plat_find_next(plat_find_handle handle, plat_find_data* out);
+void plat_find_close(plat_find_handle handle);
+
+// ---------------------------------------------------------------------------
+// Drives and disk space
+// ---------------------------------------------------------------------------
+
+// Bit 0 = A: ... bit 25 = Z:.
+unsigned long plat_logical_drives();
+// Bytes available to the caller on the drive of root; non-zero on success.
+int plat_disk_free_ex(const char* root, uint64_t* available);
+// Cluster figures of the drive of root; non-zero on success.
+int plat_disk_free(const char* root, uint32_t* sectors_per_cluster, uint32_t* bytes_per_sector,
+                   uint32_t* free_clusters, uint32_t* total_clusters);
+
+// ---------------------------------------------------------------------------
+// Registry (HKEY_CURRENT_USER)
+// ---------------------------------------------------------------------------
+
+using plat_hkey = void*;
+
+constexpr long PLAT_ERROR_SUCCESS = 0;
+constexpr long PLAT_ERROR_FILE_NOT_FOUND = 2;
+constexpr long PLAT_ERROR_ACCESS_DENIED = 5;
+constexpr long PLAT_ERROR_MORE_DATA = 234;
+constexpr long PLAT_ERROR_NO_MORE_ITEMS = 259;
+
+constexpr unsigned long PLAT_REG_SZ = 1;
+constexpr unsigned long PLAT_REG_DWORD = 4;
+
+constexpr unsigned long PLAT_KEY_READ = 0x20019;
+constexpr unsigned long PLAT_KEY_WRITE = 0x20006;
+
+plat_hkey plat_hkey_current_user();
+long plat_reg_open_key(plat_hkey parent, const char* subkey, unsigned long access, plat_hkey* out);
+long plat_reg_create_key(plat_hkey parent, const char* subkey, plat_hkey* out);
+long plat_reg_close_key(plat_hkey key);
+// Deletes a key that has no sub-keys, with its values.
+long plat_reg_delete_key(plat_hkey parent, const char* subkey);
+// Sub-key number index in ascending order without regard to case.  On entry
+// *length is the size of name; on success it is the length of the name.
+long plat_reg_enum_key(plat_hkey key, unsigned long index, char* name, unsigned long* length);
+// On entry *size is the size of data (data may be null to ask the size).
+long plat_reg_query_value(plat_hkey key, const char* value, unsigned long* type, void* data,
+                          unsigned long* size);
+long plat_reg_set_value(plat_hkey key, const char* value, unsigned long type, const void* data,
+                        unsigned long size);
+
+// ---------------------------------------------------------------------------
+// User interface
+// ---------------------------------------------------------------------------
+
+constexpr unsigned PLAT_MB_OK_TASKMODAL = 0x2000;
+
+// Shows a message box without owner window; returns when it is dismissed.
+int plat_message_box(const char* text, const char* caption, unsigned style);
+
+// ---------------------------------------------------------------------------
+// Clocks
+// ---------------------------------------------------------------------------
+
+// Milliseconds since the system started, wrapping at 2^32.
+uint32_t plat_tick_count();
+// Blocks the calling thread for ms milliseconds.
+void plat_sleep(uint32_t ms);
+// Seconds since 1970-01-01 UTC as an unsigned 32-bit value.
+uint32_t plat_time32();
+// Breaks t into local time; 0 on success.
+int plat_localtime32(uint32_t t, std::tm* out);
+
+// ---------------------------------------------------------------------------
+// Code page
+// ---------------------------------------------------------------------------
+
+// The system's ANSI code page.
+unsigned plat_acp();
+// Largest character of the ANSI code page in bytes (1 or 2).
+int plat_cp_max_char_size();
+// Non-zero when byte is a lead byte of a double-byte character.
+int plat_is_dbcs_lead_byte(unsigned char byte);
+// The position of the character after the one at p (p itself at a NUL).
+const char* plat_char_next(const char* p);
+
+// ---------------------------------------------------------------------------
+// Environment
+// ---------------------------------------------------------------------------
+
+// Sets (value not null) or removes (value null) an environment variable of
+// this process.
+int plat_setenv(const char* name, const char* value);
+
+// ---------------------------------------------------------------------------
+// Hooks
+// ---------------------------------------------------------------------------
+
+// A test may replace the pause, the clocks and the message box, so that a
+// wait of 41 attempts runs in no time while the test counts the pauses, and
+// so that the text of a pop-up can be read.  Null members keep the real
+// call.  Not exported from the shared library.
+struct plat_hooks {
+  void (*sleep)(uint32_t ms);
+  uint32_t (*time32)();
+  uint32_t (*tick_count)();
+  int (*localtime32)(uint32_t t, std::tm* out);
+  int (*message_box)(const char* text, const char* caption, unsigned style);
+};
+
+// Installs hooks (null restores every real call).
+void plat_set_hooks(const plat_hooks* hooks);
+
+// Uses code page cp instead of the system's (0 returns to the system's).
+void plat_set_codepage(unsigned cp);

@@ -1,0 +1,182 @@
+// Windows-form paths on Linux: drives, case-insensitive names, wildcards.
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/posix/posix_paths.h"
+
+namespace {
+
+bool is_separator(char c) { return c == '\\' || c == '/'; }
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+// Windows drops trailing dots and blanks of a name ("logXY--." is logXY--),
+// except for the names "." and "..".
+std::string windows_component(std::string c) {
+  if (c == "." || c == "..") return c;
+  size_t end = c.size();
+  while (end > 0 && (c[end - 1] == '.' || c[end - 1] == ' ')) --end;
+  if (end == 0) return c;
+  c.resize(end);
+  return c;
+}
+
+// Splits the text after the drive into components, skipping empty ones.
+std::vector<std::string> components(const std::string& text) {
+  std::vector<std::string> out;
+  std::string cur;
+  for (char c : text) {
+    if (is_separator(c)) {
+      if (!cur.empty()) out.push_back(cur);
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  if (!cur.empty()) out.push_back(cur);
+  return out;
+}
+
+// The native folder a path starts from, and where its components begin.
+std::string path_base(const char* path, size_t* rest) {
+  if (std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':') {
+    *rest = 2;
+    return posix_drive_folder(path[0]);
+  }
+  *rest = 0;
+  if (is_separator(path[0])) return posix_drive_folder('c');
+  return ".";
+}
+
+// Walks the components from base, resolving each without regard to case as
+// long as the folders exist.
+std::string resolve(std::string cur, const std::vector<std::string>& parts) {
+  bool found = exists(cur);
+  for (const std::string& raw : parts) {
+    std::string part = windows_component(raw);
+    if (part == ".") continue;
+    if (found) {
+      std::string actual = posix_find_in_folder(cur, part);
+      if (!actual.empty()) {
+        cur += "/" + actual;
+        continue;
+      }
+      found = false;
+    }
+    cur += "/" + part;
+  }
+  return cur;
+}
+
+}  // namespace
+
+std::string posix_root_folder() {
+  const char* root = std::getenv("CLASSIC_ROOT");
+  if (root && *root) return root;
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (xdg && *xdg) return std::string(xdg) + "/classic";
+  const char* home = std::getenv("HOME");
+  return std::string(home && *home ? home : ".") + "/.local/share/classic";
+}
+
+std::string posix_drive_folder(char letter) {
+  char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+  char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
+  for (char c : {upper, lower}) {
+    std::string var = std::string("CLASSIC_DRIVE_") + c;
+    const char* folder = std::getenv(var.c_str());
+    if (folder && *folder) return folder;
+  }
+  return posix_root_folder() + "/" + lower;
+}
+
+std::string posix_find_in_folder(const std::string& folder, const std::string& name) {
+  if (exists(folder + "/" + name)) return name;
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return std::string();
+  std::string best;
+  while (dirent* e = readdir(dir)) {
+    if (strcasecmp(e->d_name, name.c_str()) == 0) {
+      // Of several names that differ only in case, take the first in order
+      // so that every call picks the same one.
+      if (best.empty() || std::strcmp(e->d_name, best.c_str()) < 0) best = e->d_name;
+    }
+  }
+  closedir(dir);
+  return best;
+}
+
+std::string posix_map_path(const char* path) {
+  size_t rest = 0;
+  std::string base = path_base(path, &rest);
+  return resolve(base, components(path + rest));
+}
+
+void posix_split_path(const char* path, std::string* folder, std::string* last) {
+  size_t rest = 0;
+  std::string base = path_base(path, &rest);
+  std::string text = path + rest;
+  size_t cut = text.find_last_of("\\/");
+  if (cut == std::string::npos) {
+    *folder = base;
+    *last = text;
+    return;
+  }
+  *folder = resolve(base, components(text.substr(0, cut)));
+  *last = text.substr(cut + 1);
+}
+
+namespace {
+
+bool glob(const char* p, const char* n) {
+  // Iterative '*' matching with one back-tracking point: linear in practice.
+  const char* star = nullptr;
+  const char* resume = nullptr;
+  while (*n) {
+    if (*p == '?') {
+      ++p;
+      ++n;
+    } else if (*p == '*') {
+      star = p++;
+      resume = n;
+    } else if (*p && std::toupper(static_cast<unsigned char>(*p)) ==
+                          std::toupper(static_cast<unsigned char>(*n))) {
+      ++p;
+      ++n;
+    } else if (star) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*p == '*') ++p;
+  return *p == 0;
+}
+
+}  // namespace
+
+bool posix_wildcard_match(const char* pattern, const char* name) {
+  if (std::strcmp(pattern, "*.*") == 0 || std::strcmp(pattern, "*") == 0) return true;
+  size_t len = std::strlen(pattern);
+  if (len >= 2 && pattern[len - 2] == '.' && pattern[len - 1] == '*' &&
+      std::strchr(name, '.') == nullptr) {
+    std::string head(pattern, len - 2);
+    return glob(head.c_str(), name);
+  }
+  return glob(pattern, name);
+}
+
+int posix_compare_nocase(const std::string& a, const std::string& b) {
+  return strcasecmp(a.c_str(), b.c_str());
+}

@@ -1,0 +1,97 @@
+// Test support on Linux: temporary store roots and second processes.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/posix_paths.h"
+#include "platform/testing.h"
+
+extern char** environ;
+
+namespace {
+
+std::string g_root;
+
+}  // namespace
+
+bool plat_test_fresh_root(std::string* error) {
+  plat_test_drop_root();
+  const char* tmp = std::getenv("TMPDIR");
+  std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/classic-test-XXXXXX";
+  std::vector<char> buf(templ.begin(), templ.end());
+  buf.push_back(0);
+  if (!mkdtemp(buf.data())) {
+    if (error) *error = "cannot make a temporary folder from " + templ;
+    return false;
+  }
+  g_root = buf.data();
+  setenv("CLASSIC_ROOT", g_root.c_str(), 1);
+  for (char c = 'a'; c <= 'z'; ++c) {
+    unsetenv((std::string("CLASSIC_DRIVE_") + c).c_str());
+    unsetenv((std::string("CLASSIC_DRIVE_") + static_cast<char>(c - 'a' + 'A')).c_str());
+  }
+  for (const char* drive : {"a", "b", "c", "d"}) {
+    if (mkdir((g_root + "/" + drive).c_str(), 0777) != 0) {
+      if (error) *error = "cannot make drive folder " + g_root + "/" + drive;
+      return false;
+    }
+  }
+  return true;
+}
+
+void plat_test_drop_root() {
+  if (g_root.empty()) return;
+  std::error_code ec;
+  std::filesystem::remove_all(g_root, ec);
+  g_root.clear();
+}
+
+std::string plat_native_path(const char* path) { return posix_map_path(path); }
+
+std::string plat_self_path() {
+  std::error_code ec;
+  auto p = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : p.string();
+}
+
+intptr_t plat_spawn(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawn(&pid, args[0].c_str(), nullptr, nullptr, argv.data(), environ) != 0) return 0;
+  return static_cast<intptr_t>(pid);
+}
+
+int plat_wait(intptr_t process, uint32_t timeout_ms) {
+  pid_t pid = static_cast<pid_t>(process);
+  for (uint32_t waited = 0;; waited += 5) {
+    int status = 0;
+    pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid) {
+      if (WIFEXITED(status)) return WEXITSTATUS(status);
+      return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    }
+    if (r < 0 || waited >= timeout_ms) return -1;
+    usleep(5000);
+  }
+}
+
+void plat_kill(intptr_t process) {
+  pid_t pid = static_cast<pid_t>(process);
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+}
+
+void plat_exit_now(int code) { _exit(code); }
+
+void plat_stdout_binary() {}

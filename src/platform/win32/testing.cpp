@@ -1,0 +1,123 @@
+// Test support on Windows: an emptied store inside the test sandbox (a wine
+// prefix made for the run) and second processes.
+#include "platform/win32/win32.h"
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/testing.h"
+
+namespace {
+
+void empty_folder(const std::filesystem::path& folder) {
+  std::error_code ec;
+  if (!std::filesystem::exists(folder, ec)) return;
+  for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
+    std::filesystem::remove_all(e.path(), ec);
+  }
+}
+
+}  // namespace
+
+bool plat_test_fresh_root(std::string* error) {
+  const char* sandbox = std::getenv("CLASSIC_TEST_SANDBOX");
+  if (!sandbox || std::string(sandbox) != "1") {
+    if (error) *error = "the tests empty C:\\userroot: run them only with CLASSIC_TEST_SANDBOX=1";
+    return false;
+  }
+  std::error_code ec;
+  std::filesystem::remove_all("C:\\userroot", ec);
+  unsigned long drives = GetLogicalDrives();
+  for (char d : {'A', 'B', 'D'}) {
+    if (drives & (1ul << (d - 'A'))) empty_folder(std::string(1, d) + ":\\");
+  }
+  RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Halvorn");
+  return true;
+}
+
+void plat_test_drop_root() {}
+
+std::string plat_native_path(const char* path) { return path; }
+
+std::string plat_self_path() {
+  char buf[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
+  return std::string(buf, n);
+}
+
+namespace {
+
+// Quotes one argument the way the C runtime splits a command line.
+std::string quote(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+  std::string out = "\"";
+  size_t slashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++slashes;
+      continue;
+    }
+    if (c == '"') out.append(slashes * 2 + 1, '\\');
+    else out.append(slashes, '\\');
+    slashes = 0;
+    out += c;
+  }
+  out.append(slashes * 2, '\\');
+  out += '"';
+  return out;
+}
+
+}  // namespace
+
+intptr_t plat_spawn(const std::vector<std::string>& args) {
+  std::string cmd;
+  for (const std::string& a : args) {
+    if (!cmd.empty()) cmd += ' ';
+    cmd += quote(a);
+  }
+  std::vector<char> line(cmd.begin(), cmd.end());
+  line.push_back(0);
+  STARTUPINFOA si;
+  ZeroMemory(&si, sizeof si);
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi;
+  if (!CreateProcessA(args[0].c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &si, &pi)) {
+    return 0;
+  }
+  CloseHandle(pi.hThread);
+  return reinterpret_cast<intptr_t>(pi.hProcess);
+}
+
+int plat_wait(intptr_t process, uint32_t timeout_ms) {
+  HANDLE h = reinterpret_cast<HANDLE>(process);
+  if (WaitForSingleObject(h, timeout_ms) != WAIT_OBJECT_0) return -1;
+  DWORD code = 0;
+  GetExitCodeProcess(h, &code);
+  CloseHandle(h);
+  return static_cast<int>(code);
+}
+
+void plat_kill(intptr_t process) {
+  HANDLE h = reinterpret_cast<HANDLE>(process);
+  TerminateProcess(h, 9);
+  WaitForSingleObject(h, INFINITE);
+  CloseHandle(h);
+}
+
+void plat_exit_now(int code) {
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
+  for (;;) Sleep(1000);
+}
+
+void plat_stdout_binary() {
+  std::fflush(stdout);
+  _setmode(_fileno(stdout), _O_BINARY);
+}

@@ -1,0 +1,374 @@
+// The operating-system seam: share modes, byte locks, names, directory
+// search, the registry, the code page and the hooks, on whichever system the
+// tests run.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "classic.h"
+#include "platform/platform.h"
+#include "platform/testing.h"
+#include "support/helper.h"
+#include "support/store_test.h"
+
+using testenv::exists;
+using testenv::read_file;
+using testenv::write_file;
+
+namespace {
+
+constexpr int kRdwrBinary = CLASSIC_O_RDWR | CLASSIC_O_BINARY;
+constexpr int kPerm = CLASSIC_S_IREAD | CLASSIC_S_IWRITE;
+
+int open_shared(const std::string& path, int share) {
+  return plat_sopen(path.c_str(), kRdwrBinary, share, kPerm);
+}
+
+}  // namespace
+
+// args: path, share ("rw" or "no"), lock byte 0 ("lock" or "nolock"), end
+// ("release" or "die").
+CLASSIC_HELPER(hold_file) {
+  int share = args[1] == "rw" ? PLAT_SH_DENYRW : PLAT_SH_DENYNO;
+  int fd = open_shared(args[0], share);
+  if (fd < 0) return 10;
+  if (args[2] == "lock" && plat_locking(fd, PLAT_LK_NBLCK, 1) != 0) return 11;
+  helper_ready();
+  if (args[3] == "die") helper_die();
+  helper_wait_release();
+  plat_close(fd);
+  return 0;
+}
+
+class SeamTest : public StoreTest {
+ protected:
+  const std::string path_ = "c:\\userroot\\held.dat";
+  void SetUp() override {
+    StoreTest::SetUp();
+    write_file(path_, "0123456789");
+  }
+};
+
+TEST_F(SeamTest, ExclusiveOpenRefusesEveryOtherOpen) {
+  int fd = open_shared(path_, PLAT_SH_DENYRW);
+  ASSERT_GE(fd, 0);
+  // A second open in the same process, of either kind, fails at once.
+  errno = 0;
+  EXPECT_LT(open_shared(path_, PLAT_SH_DENYRW), 0);
+  EXPECT_EQ(errno, EACCES);
+  errno = 0;
+  EXPECT_LT(open_shared(path_, PLAT_SH_DENYNO), 0);
+  EXPECT_EQ(errno, EACCES);
+  plat_close(fd);
+  fd = open_shared(path_, PLAT_SH_DENYRW);
+  EXPECT_GE(fd, 0);
+  plat_close(fd);
+}
+
+TEST_F(SeamTest, ExclusiveOpenRefusedWhileAnotherProcessHoldsTheFile) {
+  Helper holder("hold_file", {path_, "rw", "nolock", "release"});
+  ASSERT_TRUE(holder.wait_ready());
+  errno = 0;
+  EXPECT_LT(open_shared(path_, PLAT_SH_DENYRW), 0);
+  EXPECT_EQ(errno, EACCES);
+  EXPECT_LT(open_shared(path_, PLAT_SH_DENYNO), 0);
+  EXPECT_EQ(holder.finish(), 0);
+  int fd = open_shared(path_, PLAT_SH_DENYRW);
+  EXPECT_GE(fd, 0);
+  plat_close(fd);
+}
+
+TEST_F(SeamTest, DenyNoneOpensShareButKeepAnExclusiveOpenOut) {
+  int a = open_shared(path_, PLAT_SH_DENYNO);
+  int b = open_shared(path_, PLAT_SH_DENYNO);
+  ASSERT_GE(a, 0);
+  ASSERT_GE(b, 0);
+  errno = 0;
+  EXPECT_LT(open_shared(path_, PLAT_SH_DENYRW), 0);
+  EXPECT_EQ(errno, EACCES);
+  plat_close(a);
+  EXPECT_LT(open_shared(path_, PLAT_SH_DENYRW), 0);
+  plat_close(b);
+
+  Helper holder("hold_file", {path_, "no", "nolock", "release"});
+  ASSERT_TRUE(holder.wait_ready());
+  EXPECT_LT(open_shared(path_, PLAT_SH_DENYRW), 0);
+  int c = open_shared(path_, PLAT_SH_DENYNO);
+  EXPECT_GE(c, 0);
+  plat_close(c);
+  EXPECT_EQ(holder.finish(), 0);
+}
+
+TEST_F(SeamTest, RefusedTruncatingOpenLeavesTheFileAlone) {
+  int fd = open_shared(path_, PLAT_SH_DENYRW);
+  ASSERT_GE(fd, 0);
+  EXPECT_LT(plat_sopen(path_.c_str(), kRdwrBinary | CLASSIC_O_TRUNC | CLASSIC_O_CREAT,
+                       PLAT_SH_DENYRW, kPerm),
+            0);
+  plat_close(fd);
+  EXPECT_EQ(read_file(path_), "0123456789");
+}
+
+TEST_F(SeamTest, ByteLockBelongsToTheOpenFile) {
+  int a = open_shared(path_, PLAT_SH_DENYNO);
+  int b = open_shared(path_, PLAT_SH_DENYNO);
+  ASSERT_GE(a, 0);
+  ASSERT_GE(b, 0);
+  ASSERT_EQ(plat_locking(a, PLAT_LK_NBLCK, 1), 0);
+  EXPECT_NE(plat_locking(b, PLAT_LK_NBLCK, 1), 0);
+  // Other bytes stay free.
+  ASSERT_EQ(plat_lseek(b, 1, SEEK_SET), 1);
+  EXPECT_EQ(plat_locking(b, PLAT_LK_NBLCK, 1), 0);
+  EXPECT_EQ(plat_locking(b, PLAT_LK_UNLCK, 1), 0);
+  ASSERT_EQ(plat_lseek(b, 0, SEEK_SET), 0);
+  // Released by unlocking, and by closing.
+  EXPECT_EQ(plat_locking(a, PLAT_LK_UNLCK, 1), 0);
+  EXPECT_EQ(plat_locking(b, PLAT_LK_NBLCK, 1), 0);
+  plat_close(b);
+  EXPECT_EQ(plat_locking(a, PLAT_LK_NBLCK, 1), 0);
+  plat_close(a);
+}
+
+TEST_F(SeamTest, ByteLockOfAnotherProcessIsSeenAndGoesWhenItDies) {
+  Helper holder("hold_file", {path_, "no", "lock", "die"});
+  ASSERT_TRUE(holder.wait_ready());
+  EXPECT_NE(holder.finish(), 0);  // it died holding the lock
+  int fd = open_shared(path_, PLAT_SH_DENYRW);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(plat_locking(fd, PLAT_LK_NBLCK, 1), 0);
+  plat_close(fd);
+}
+
+TEST_F(SeamTest, ByteLockHeldByAnotherProcessRefusesOurs) {
+  Helper holder("hold_file", {path_, "no", "lock", "release"});
+  ASSERT_TRUE(holder.wait_ready());
+  int fd = open_shared(path_, PLAT_SH_DENYNO);
+  ASSERT_GE(fd, 0);
+  EXPECT_NE(plat_locking(fd, PLAT_LK_NBLCK, 1), 0);
+  EXPECT_EQ(holder.finish(), 0);
+  EXPECT_EQ(plat_locking(fd, PLAT_LK_NBLCK, 1), 0);
+  plat_close(fd);
+}
+
+TEST_F(SeamTest, ExclusiveOpenGoesWhenItsHolderDies) {
+  Helper holder("hold_file", {path_, "rw", "lock", "die"});
+  ASSERT_TRUE(holder.wait_ready());
+  EXPECT_NE(holder.finish(), 0);
+  int fd = open_shared(path_, PLAT_SH_DENYRW);
+  EXPECT_GE(fd, 0);
+  plat_close(fd);
+}
+
+TEST_F(SeamTest, HeldFileCannotBeRemovedOrRenamed) {
+  int fd = open_shared(path_, PLAT_SH_DENYRW);
+  ASSERT_GE(fd, 0);
+  EXPECT_NE(plat_remove(path_.c_str()), 0);
+  EXPECT_NE(plat_rename(path_.c_str(), "c:\\userroot\\moved.dat"), 0);
+  plat_close(fd);
+  EXPECT_EQ(plat_rename(path_.c_str(), "c:\\userroot\\moved.dat"), 0);
+  EXPECT_EQ(plat_remove("c:\\userroot\\moved.dat"), 0);
+  EXPECT_FALSE(exists("c:\\userroot\\moved.dat"));
+}
+
+TEST_F(SeamTest, RenameNeverReplacesAnExistingTarget) {
+  write_file("c:\\userroot\\other.dat", "other");
+  EXPECT_NE(plat_rename(path_.c_str(), "c:\\userroot\\OTHER.DAT"), 0);
+  EXPECT_EQ(read_file("c:\\userroot\\other.dat"), "other");
+  EXPECT_EQ(read_file(path_), "0123456789");
+  // Folders too, empty or not.
+  testenv::make_dirs("c:\\userroot\\one\\inner");
+  testenv::make_dirs("c:\\userroot\\two");
+  EXPECT_NE(plat_rename("c:\\userroot\\one", "c:\\userroot\\two"), 0);
+  EXPECT_TRUE(exists("c:\\userroot\\one\\inner"));
+  EXPECT_EQ(plat_rename("c:\\userroot\\one", "c:\\userroot\\three"), 0);
+  EXPECT_TRUE(exists("c:\\userroot\\three\\inner"));
+}
+
+TEST_F(SeamTest, NamesAreFoundInAnyCaseAndMadeInTheCaseGiven) {
+  testenv::make_dirs("c:\\UserRoot\\Storage\\Work\\DATA");
+  int fd = plat_sopen("C:\\USERROOT\\storage\\WORK\\data\\Piece.Ctl",
+                      CLASSIC_O_RDWR | CLASSIC_O_CREAT | CLASSIC_O_BINARY, PLAT_SH_DENYNO, kPerm);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(plat_write(fd, "abc", 3), 3);
+  plat_close(fd);
+  EXPECT_EQ(read_file("c:/userroot/storage/work/data/PIECE.CTL"), "abc");
+  plat_find_data found;
+  plat_find_handle h = plat_find_first("c:\\userroot\\storage\\work\\data\\*.ctl", &found);
+  ASSERT_NE(h, nullptr);
+  EXPECT_STREQ(found.name, "Piece.Ctl");
+  plat_find_close(h);
+  h = plat_find_first("c:\\userroot\\storage\\*", &found);
+  ASSERT_NE(h, nullptr);
+  std::vector<std::string> names;
+  do {
+    names.push_back(std::string(found.name) + ((found.attributes & PLAT_ATTR_DIRECTORY) ? "/" : ""));
+  } while (plat_find_next(h, &found));
+  plat_find_close(h);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"../", "./", "Work/"}));
+}
+
+TEST_F(SeamTest, DirectorySearchFollowsWindowsPatterns) {
+  write_file("c:\\userroot\\area\\logAB--", "x");
+  write_file("c:\\userroot\\area\\logbook.txt", "x");
+  write_file("c:\\userroot\\area\\login.ctl", "x");
+  write_file("c:\\userroot\\area\\piece.ctl", "x");
+  // The order of a search is the file system's: compare sorted lists.
+  auto list = [](const char* pattern) {
+    std::vector<std::string> names;
+    plat_find_data found;
+    plat_find_handle h = plat_find_first(pattern, &found);
+    if (h) {
+      do names.push_back(found.name);
+      while (plat_find_next(h, &found));
+      plat_find_close(h);
+    }
+    std::sort(names.begin(), names.end());
+    std::string out;
+    for (const std::string& n : names) out += n + " ";
+    return out;
+  };
+  EXPECT_EQ(list("c:\\userroot\\area\\log*.*"), "logAB-- logbook.txt login.ctl ");
+  EXPECT_EQ(list("c:\\userroot\\area\\*.CTL"), "login.ctl piece.ctl ");
+  EXPECT_EQ(list("c:\\userroot\\area\\p?ece.*"), "piece.ctl ");
+  EXPECT_EQ(list("c:\\userroot\\area\\*.*"), ". .. logAB-- logbook.txt login.ctl piece.ctl ");
+  EXPECT_EQ(list("c:\\userroot\\area\\none*"), "");
+  EXPECT_EQ(list("c:\\userroot\\missing\\*"), "");
+}
+
+TEST_F(SeamTest, TrailingDotOfAFileNameIsDropped) {
+  int fd = plat_sopen("c:\\userroot\\logXY--.", CLASSIC_O_WRONLY | CLASSIC_O_CREAT, PLAT_SH_DENYNO,
+                      kPerm);
+  ASSERT_GE(fd, 0);
+  plat_close(fd);
+  EXPECT_TRUE(exists("c:\\userroot\\logXY--"));
+}
+
+TEST_F(SeamTest, RegistryRoundTripAndEnumerationOrder) {
+  plat_hkey key = nullptr;
+  ASSERT_EQ(plat_reg_open_key(plat_hkey_current_user(), "Software\\Halvorn", PLAT_KEY_READ, &key),
+            PLAT_ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(plat_reg_create_key(plat_hkey_current_user(), "Software\\Halvorn\\Quillmere\\C:", &key),
+            PLAT_ERROR_SUCCESS);
+  for (const char* area : {"work", "Alpha", "beta", "ZED"}) {
+    plat_hkey sub = nullptr;
+    ASSERT_EQ(plat_reg_create_key(key, area, &sub), PLAT_ERROR_SUCCESS);
+    uint32_t version = 4;
+    EXPECT_EQ(plat_reg_set_value(sub, "Version", PLAT_REG_DWORD, &version, 4), PLAT_ERROR_SUCCESS);
+    plat_reg_close_key(sub);
+  }
+  plat_reg_close_key(key);
+
+  // The drive key is one key whatever the case of its letter.
+  ASSERT_EQ(plat_reg_open_key(plat_hkey_current_user(), "software\\HALVORN\\quillmere\\c:",
+                              PLAT_KEY_READ, &key),
+            PLAT_ERROR_SUCCESS);
+  std::string order;
+  char name[128];
+  for (unsigned long i = 0;; ++i) {
+    unsigned long len = sizeof name;
+    long r = plat_reg_enum_key(key, i, name, &len);
+    if (r == PLAT_ERROR_NO_MORE_ITEMS) break;
+    ASSERT_EQ(r, PLAT_ERROR_SUCCESS);
+    EXPECT_EQ(len, std::strlen(name));
+    order += std::string(name) + " ";
+  }
+  EXPECT_EQ(order, "Alpha beta work ZED ");
+  unsigned long small = 3;
+  EXPECT_EQ(plat_reg_enum_key(key, 0, name, &small), PLAT_ERROR_MORE_DATA);
+
+  plat_hkey work = nullptr;
+  ASSERT_EQ(plat_reg_open_key(key, "WORK", PLAT_KEY_READ, &work), PLAT_ERROR_SUCCESS);
+  unsigned long type = 0, size = 4;
+  uint32_t value = 0;
+  EXPECT_EQ(plat_reg_query_value(work, "version", &type, &value, &size), PLAT_ERROR_SUCCESS);
+  EXPECT_EQ(type, PLAT_REG_DWORD);
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(value, 4u);
+  size = 2;
+  EXPECT_EQ(plat_reg_query_value(work, "Version", &type, &value, &size), PLAT_ERROR_MORE_DATA);
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(plat_reg_query_value(work, "Missing", &type, &value, &size), PLAT_ERROR_FILE_NOT_FOUND);
+  plat_reg_close_key(work);
+
+  // A key with sub-keys cannot be deleted; an empty one goes with its values.
+  EXPECT_NE(plat_reg_delete_key(plat_hkey_current_user(), "Software\\Halvorn\\Quillmere"),
+            PLAT_ERROR_SUCCESS);
+  EXPECT_EQ(plat_reg_delete_key(key, "work"), PLAT_ERROR_SUCCESS);
+  EXPECT_EQ(plat_reg_open_key(key, "work", PLAT_KEY_READ, &work), PLAT_ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(plat_reg_delete_key(key, "work"), PLAT_ERROR_FILE_NOT_FOUND);
+  plat_reg_close_key(key);
+}
+
+TEST_F(SeamTest, StringValuesKeepTheirBytes) {
+  plat_hkey key = nullptr;
+  ASSERT_EQ(plat_reg_create_key(plat_hkey_current_user(), "Software\\Halvorn", &key),
+            PLAT_ERROR_SUCCESS);
+  ASSERT_EQ(plat_reg_set_value(key, "UserId", PLAT_REG_SZ, "ABC", 4), PLAT_ERROR_SUCCESS);
+  char buf[8] = {};
+  unsigned long type = 0, size = sizeof buf;
+  EXPECT_EQ(plat_reg_query_value(key, "UserId", &type, buf, &size), PLAT_ERROR_SUCCESS);
+  EXPECT_EQ(type, PLAT_REG_SZ);
+  EXPECT_EQ(size, 4u);
+  EXPECT_STREQ(buf, "ABC");
+  plat_reg_close_key(key);
+}
+
+TEST_F(SeamTest, DoubleByteCodePage932) {
+  plat_set_codepage(932);
+  EXPECT_EQ(plat_acp(), 932u);
+  EXPECT_EQ(plat_cp_max_char_size(), 2);
+  EXPECT_TRUE(plat_is_dbcs_lead_byte(0x81));
+  EXPECT_TRUE(plat_is_dbcs_lead_byte(0x9F));
+  EXPECT_FALSE(plat_is_dbcs_lead_byte(0xA0));
+  EXPECT_FALSE(plat_is_dbcs_lead_byte(0xDF));
+  EXPECT_TRUE(plat_is_dbcs_lead_byte(0xE0));
+  EXPECT_TRUE(plat_is_dbcs_lead_byte(0xFC));
+  EXPECT_FALSE(plat_is_dbcs_lead_byte('A'));
+  const char text[] = "\x82\xA0" "A\xB1" "\x81";  // lead+trail, A, half-width kana, lone lead
+  const char* p = text;
+  p = plat_char_next(p);
+  EXPECT_EQ(p, text + 2);
+  p = plat_char_next(p);
+  EXPECT_EQ(p, text + 3);
+  p = plat_char_next(p);
+  EXPECT_EQ(p, text + 4);
+  p = plat_char_next(p);  // a lead byte before the NUL is one character
+  EXPECT_EQ(p, text + 5);
+  EXPECT_EQ(plat_char_next(p), p);
+
+  plat_set_codepage(1252);
+  EXPECT_EQ(plat_cp_max_char_size(), 1);
+  EXPECT_FALSE(plat_is_dbcs_lead_byte(0x81));
+  EXPECT_EQ(plat_char_next(text), text + 1);
+}
+
+TEST_F(SeamTest, SleepAndClockHooksReplaceTheRealCalls) {
+  plat_sleep(1162);
+  plat_sleep(500);
+  ASSERT_EQ(testenv::pauses.size(), 2u);
+  EXPECT_EQ(testenv::pauses[0], 1162u);
+  EXPECT_EQ(testenv::pauses[1], 500u);
+  testenv::fixed_time = 1236114309;
+  EXPECT_EQ(plat_time32(), 1236114309u);
+  testenv::fixed_ticks = 0x0012abcd;
+  EXPECT_EQ(plat_tick_count(), 0x0012abcdu);
+  plat_message_box("text", "FATAL ERROR", PLAT_MB_OK_TASKMODAL);
+  ASSERT_EQ(testenv::popups.size(), 1u);
+  EXPECT_EQ(testenv::popups[0], "FATAL ERROR\ntext");
+}
+
+TEST_F(SeamTest, DrivesWithAFolderAreReported) {
+  unsigned long drives = plat_logical_drives();
+  EXPECT_TRUE(drives & (1ul << 2));  // C:
+  uint64_t avail = 0;
+  EXPECT_NE(plat_disk_free_ex("c:\\", &avail), 0);
+  EXPECT_GT(avail, 0u);
+  uint32_t spc = 0, bps = 0, fc = 0, tc = 0;
+  EXPECT_NE(plat_disk_free("c:\\", &spc, &bps, &fc, &tc), 0);
+  EXPECT_GT(static_cast<double>(spc) * bps * fc, 0.0);
+}

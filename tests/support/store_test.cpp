@@ -1,0 +1,88 @@
+#include "support/store_test.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "platform/platform.h"
+#include "platform/testing.h"
+
+namespace testenv {
+
+std::vector<uint32_t> pauses;
+std::vector<std::string> popups;
+uint32_t fixed_time = 0;
+uint32_t fixed_ticks = 0;
+
+namespace {
+
+void count_pause(uint32_t ms) { pauses.push_back(ms); }
+
+uint32_t hooked_time() { return fixed_time ? fixed_time : static_cast<uint32_t>(std::time(nullptr)); }
+
+uint32_t hooked_ticks() { return fixed_ticks; }
+
+int catch_popup(const char* text, const char* caption, unsigned) {
+  popups.push_back(std::string(caption ? caption : "") + "\n" + (text ? text : ""));
+  return 1;
+}
+
+}  // namespace
+
+std::string native(const std::string& path) { return plat_native_path(path.c_str()); }
+
+bool exists(const std::string& path) { return plat_access(path.c_str(), 0) == 0; }
+
+void make_dirs(const std::string& path) {
+  for (size_t i = 0; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '\\' || path[i] == '/') {
+      std::string prefix = path.substr(0, i);
+      if (prefix.empty() || (prefix.size() == 2 && prefix[1] == ':')) continue;
+      if (!exists(prefix)) plat_mkdir(prefix.c_str());
+    }
+  }
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+  size_t cut = path.find_last_of("\\/");
+  if (cut != std::string::npos) make_dirs(path.substr(0, cut));
+  std::ofstream out(native(path), std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(out.good()) << "cannot write " << path;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(native(path), std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+}  // namespace testenv
+
+void StoreTest::SetUp() {
+  std::string error;
+  ASSERT_TRUE(plat_test_fresh_root(&error)) << error;
+  for (const char* var : {"QUEUE", "NORECOVER", "ZELTORA", "CLASSIC_CODEPAGE"}) {
+    plat_setenv(var, nullptr);
+  }
+  testenv::pauses.clear();
+  testenv::popups.clear();
+  testenv::fixed_time = 0;
+  testenv::fixed_ticks = 0;
+  plat_hooks hooks{};
+  hooks.sleep = testenv::count_pause;
+  hooks.time32 = testenv::hooked_time;
+  hooks.tick_count = testenv::hooked_ticks;
+  hooks.message_box = testenv::catch_popup;
+  plat_set_hooks(&hooks);
+  plat_set_codepage(0);
+  reset_library_state();
+}
+
+void StoreTest::TearDown() {
+  reset_library_state();
+  plat_set_hooks(nullptr);
+  plat_set_codepage(0);
+  plat_test_drop_root();
+}
