@@ -73,6 +73,91 @@ extern "C" {
 #define CLASSIC_S_IWRITE  0x0080
 
 /* ------------------------------------------------------------------------
+ * Records exchanged with callers byte for byte.  Bytes not named (the
+ * reserved ones) are neither read nor written by the library.
+ * ------------------------------------------------------------------------ */
+#pragma pack(push, 1)
+
+/* One entry of a control file as callers see it: 192 bytes on 32-bit
+ * systems; on 64-bit systems the two list pointers take 8 bytes each
+ * (previous at 184, next at 192, 200 bytes in all). */
+typedef struct CTRL_ENTRY_INFO {
+    char     name[21];          /*   0  item name, NUL-terminated */
+    char     reserved21[5];
+    int8_t   open_state;        /*  26  -1 writer, 0 closed, n readers */
+    uint8_t  version;           /*  27  control-file format version */
+    uint8_t  flags;             /*  28  2 = deleted; other bits carried */
+    char     reserved29;
+    uint32_t created;           /*  30  seconds since 1970 (UTC) */
+    char     creator[4];        /*  34  user id, 3 characters and a NUL */
+    char     reserved38[38];
+    uint32_t modified;          /*  76 */
+    char     modifier[4];       /*  80 */
+    char     reserved84[38];
+    uint32_t prev_modified;     /* 122 */
+    char     prev_modifier[4];  /* 126 */
+    char     reserved130[38];
+    int32_t  size;              /* 168  bytes of the item's data */
+    uint16_t attribute;         /* 172 */
+    uint16_t attribute2;        /* 174 */
+    uint8_t  found;             /* 176  1 from a look-up or open, 0 in lists */
+    char     reserved177;
+    uint32_t accessed;          /* 178 */
+    uint8_t  creator_task;      /* 182 */
+    uint8_t  writer_task;       /* 183 */
+    struct CTRL_ENTRY_INFO* prev; /* 184  list links; null outside lists */
+    struct CTRL_ENTRY_INFO* next;
+} CTRL_ENTRY_INFO;
+
+/* The counters of a control file's trailer (12 bytes). */
+typedef struct CTRL_TRAILER_INFO {
+    char     suffix[3];         /*  0  data file being filled, no NUL */
+    uint8_t  next_slot;         /*  3 */
+    int32_t  total_items;       /*  4  live entries */
+    uint16_t open_count;        /*  8  items now open */
+    uint8_t  lock_marker;       /* 10 */
+    uint8_t  version;           /* 11  format version */
+} CTRL_TRAILER_INFO;
+
+#pragma pack(pop)
+
+/* ------------------------------------------------------------------------
+ * Paths and network
+ * ------------------------------------------------------------------------ */
+
+/* Translates a caller's path into the path file operations use (out holds
+ * 300 bytes and is written only on success).  1; 1004 when the name has no
+ * usable translation entry or the path is too long; 1002 when the
+ * translation record cannot be read. */
+CLASSIC_API int classic_netxlat(const char* path, char* out);
+/* Switch network translation on or off; each returns the previous flag. */
+CLASSIC_API int classic_enable_network(void);
+CLASSIC_API int classic_disable_network(void);
+/* Creates the translation control file; the result of
+ * classic_create_control_file. */
+CLASSIC_API int classic_net_ctrl_creat(void);
+
+/* The workstation's network drive ('!' for none), server drive (NUL for
+ * none), node name and its copy (5 bytes each). */
+CLASSIC_API void classic_get_driveinfo(char* network_drive, char* server_drive, char* node,
+                                       char* node_copy);
+
+/* ------------------------------------------------------------------------
+ * Control files
+ * ------------------------------------------------------------------------ */
+
+/* Creates a new, empty control file: 1, 1003 when it cannot be created
+ * (it exists), 1002, or the translation status. */
+CLASSIC_API int classic_create_control_file(const char* path);
+/* Reads a trailer without locking it: 1, 1002 or 1015.  Out-parameters may
+ * be null.  classic_check_trailer translates the path and tries 40 times;
+ * classic_check_trailer_ex uses the path as given and tries `tries` times. */
+CLASSIC_API int classic_check_trailer(const char* path, int* version, int* lock_state,
+                                      int* total_items);
+CLASSIC_API int classic_check_trailer_ex(const char* path, int tries, int* version,
+                                         int* lock_state, int* total_items);
+
+/* ------------------------------------------------------------------------
  * Logins
  * ------------------------------------------------------------------------ */
 

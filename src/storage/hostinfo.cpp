@@ -1,0 +1,117 @@
+// Drive and host configuration.
+//
+// Station file (only its first 200 bytes are read):
+//   bytes 0-3     node name, ended by the first space or NUL
+//   byte 80       network drive letter 'D'..'Z' (either case)
+//   bytes 160-161 "ON" (either case) when the network is in use; anything
+//                 else makes the whole file count as absent
+// QUEUE:
+//   "SERV,d:name"  server drive d; name is the node name when the station
+//                  file is absent
+//   "PEER,name"    peer to peer; name is the node name; no station file
+#include "storage/hostinfo.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+#include "classic.h"
+#include "ctl/dbcs.h"
+#include "platform/platform.h"
+#include "storage/netxlat.h"
+
+namespace {
+
+constexpr const char* kStationFile = "c:\\userroot\\prog\\util\\network.cfg";
+constexpr int kStationBytes = 200;
+
+HostInfo g_host = {'!', 0, {0}, {0}};
+bool g_host_pending = true;
+
+// Copies up to four characters of text into a 5-byte node name.
+void copy_node(char* node, const char* text) {
+  int n = 0;
+  while (n < 4 && text[n]) {
+    node[n] = text[n];
+    ++n;
+  }
+  node[n] = 0;
+}
+
+bool keyword_is(const char* text, const char* keyword) {
+  for (int i = 0; i < 4; ++i) {
+    if (std::toupper(static_cast<unsigned char>(text[i])) != keyword[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+const HostInfo& host_info() { return g_host; }
+
+void reset_hostinfo_state() {
+  g_host = HostInfo{'!', 0, {0}, {0}};
+  g_host_pending = true;
+}
+
+int read_station_file(char* node, char* network_drive) {
+  int fd = plat_sopen(kStationFile, CLASSIC_O_RDONLY | CLASSIC_O_BINARY, PLAT_SH_DENYWR, 0);
+  if (fd < 0) return -1;
+  unsigned char buf[kStationBytes];
+  int got = plat_read(fd, buf, kStationBytes);
+  plat_close(fd);
+  if (got < kStationBytes) return -1;
+  if (std::toupper(buf[160]) != 'O' || std::toupper(buf[161]) != 'N') return -1;
+  int letter = std::toupper(buf[80]);
+  if (letter >= 'D' && letter <= 'Z') *network_drive = static_cast<char>(letter);
+  int n = 0;
+  while (n < 4 && buf[n] != ' ' && buf[n] != 0) {
+    node[n] = static_cast<char>(buf[n]);
+    ++n;
+  }
+  node[n] = 0;
+  return 0;
+}
+
+void upcase_name(char* text) {
+  for (char* p = text; *p; p = const_cast<char*>(next_char(p))) {
+    if (is_single_byte(static_cast<unsigned char>(*p))) {
+      *p = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+    }
+  }
+}
+
+void classic_get_driveinfo(char* network_drive, char* server_drive, char* node, char* node_copy) {
+  char net = '!';
+  char server = 0;
+  char name[5] = {0};
+  const char* queue = std::getenv("QUEUE");
+  if (queue && std::strlen(queue) > 5 && queue[4] == ',') {
+    if (keyword_is(queue, "SERV")) {
+      if (std::strlen(queue) > 7 && queue[6] == ':') {
+        server = queue[5];
+        if (read_station_file(name, &net) != 0) {
+          copy_node(name, queue + 7);
+        } else if (net != '!') {
+          server = net;
+        }
+      }
+    } else if (keyword_is(queue, "PEER")) {
+      copy_node(name, queue + 5);
+    }
+  } else if (read_station_file(name, &net) == 0 && net != '!') {
+    server = net;
+  }
+  set_network_drive_letter(net);
+  upcase_name(name);
+  if (network_drive) *network_drive = net;
+  if (server_drive) *server_drive = server;
+  if (node) std::memcpy(node, name, sizeof name);
+  if (node_copy) std::memcpy(node_copy, name, sizeof name);
+}
+
+void ensure_host_info() {
+  if (!g_host_pending) return;
+  g_host_pending = false;
+  classic_get_driveinfo(&g_host.network_drive, &g_host.server_drive, g_host.node, g_host.node_copy);
+}
