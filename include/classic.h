@@ -156,6 +156,25 @@ CLASSIC_API int classic_check_trailer(const char* path, int* version, int* lock_
                                       int* total_items);
 CLASSIC_API int classic_check_trailer_ex(const char* path, int tries, int* version,
                                          int* lock_state, int* total_items);
+/* Copies the trailer's counters into info inside a read session: 1, or the
+ * session's failure status (info untouched), or 1002 from its close. */
+CLASSIC_API int classic_ctl_file_stats(const char* path, CTRL_TRAILER_INFO* info);
+
+/* ------------------------------------------------------------------------
+ * Lock files
+ * ------------------------------------------------------------------------ */
+
+/* Opens path exclusively (every other open refused) with a byte lock on
+ * byte 0, for files that several programs update.  oflag and pmode take the
+ * CLASSIC_O_* and CLASSIC_S_* values.  A busy file is retried `delay` ms
+ * apart; tries - 1 attempts are made (no limit for tries <= 0).  Returns the
+ * stream, or null (a spent budget is written to the error log). */
+CLASSIC_API FILE* classic_lock_open_ex(const char* path, int oflag, int pmode, int tries,
+                                       int delay);
+/* The same with 41 tries 1162 ms apart. */
+CLASSIC_API FILE* classic_lock_open(const char* path, int oflag, int pmode);
+/* Releases the byte lock and closes a stream of the opener. */
+CLASSIC_API void classic_lock_close(FILE* stream);
 
 /* ------------------------------------------------------------------------
  * Logins

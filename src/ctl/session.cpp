@@ -1,12 +1,278 @@
 // Control-file sessions.
+//
+// On disk a control file is free (lock state 0) between sessions and carries
+// lock state 12 with the holder's identity during one.  A program that dies
+// inside a session leaves 12 behind; the OS lock dies with it, so the next
+// session gets the file, sees 12 and is refused until its attempts run out.
 #include "ctl/session.h"
 
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
+#include <strings.h>
+
+#include "classic.h"
+#include "ctl/types.h"
+#include "errlog/errlog.h"
+#include "locking/lockfile.h"
+#include "platform/platform.h"
+#include "storage/netxlat.h"
 
 CtlTrailer g_trailer;
 long g_trailer_offset = 0;
+int32_t g_path_hash = 0;
+
+namespace {
+
+constexpr uint16_t CODE_LOCKED_OUT = 54000;
+constexpr uint16_t CODE_VERSION = 54000;
+constexpr uint16_t CODE_MADE_CORRUPT = 54050;
+constexpr uint16_t CODE_RECOVERED = 54051;
+constexpr uint16_t CODE_NOT_RECOVERED = 54052;
+constexpr const char* kMadeCorrupt = "INVARIANT FAILURE. trailer MADE corrupt.";
+constexpr const char* kRecovered = "INVARIANT FAILURE. Corrupt trailer recovered.";
+constexpr const char* kNotRecovered = "INVARIANT FAILURE. Recover trailer FAILED!";
+constexpr int kIdentityChars = 15;
+constexpr size_t kLockedOutText = 255;
+
+char g_retained_path[XLAT_PATH_SIZE];
+FILE* g_retained_stream = nullptr;
+
+// Drives A: and B: are removable; a relative path whose first folder merely
+// begins with a or b is not.
+bool on_removable_drive(const char* path) {
+  char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+  return (drive == 'A' || drive == 'B') && path[1] == ':';
+}
+
+void give_up(FILE* stream) { classic_lock_close(stream); }
+
+// Copies at most 15 characters of a trailer's identity field.
+void field_text(char* out, const char* field) {
+  std::memcpy(out, field, kIdentityChars);
+  out[kIdentityChars] = 0;
+}
+
+void report_locked_out(const char* path) {
+  char user[kIdentityChars + 1], node[kIdentityChars + 1], task[kIdentityChars + 1];
+  field_text(user, g_trailer.user);
+  field_text(node, g_trailer.node);
+  field_text(task, g_trailer.task_name);
+  char text[kLockedOutText + 1];
+  std::snprintf(text, sizeof text, "%s\nTask %s locked out of %s\nby user %s running %s (pid = %d) on %s",
+                MSG_UNEXPECTED_LOCK, g_task.name, path, user[0] ? user : "UNKNOWN", task,
+                static_cast<int>(g_trailer.task_id), node);
+  // The text holds names read from the file: it is stored as it is, never
+  // taken as a template.
+  log_error_text(LOG_CLASS_EXECUTION, CODE_LOCKED_OUT, text);
+}
+
+// Clears the holder's identity: bytes 10 to 58 of the trailer.
+void clear_identity() {
+  std::memset(g_trailer.user, 0, sizeof g_trailer.user);
+  std::memset(g_trailer.node, 0, sizeof g_trailer.node);
+  std::memset(g_trailer.task_name, 0, sizeof g_trailer.task_name);
+  g_trailer.zero58 = 0;
+}
+
+// Seeks to the trailer and notes its offset; false when the position is bad.
+bool seek_trailer(FILE* stream) {
+  if (std::fseek(stream, -CTL_RECORD_SIZE, SEEK_END) != 0) return false;
+  long pos = std::ftell(stream);
+  if (pos < 0) return false;
+  g_trailer_offset = pos;
+  return true;
+}
+
+enum class Look { Go, Retry, Fail };
+
+// Reads and checks the trailer of a freshly opened file; on Fail the file
+// has been given up and *status says why.
+Look check_trailer(FILE* f, const char* path, int flags, int* status) {
+  if (!seek_trailer(f) || std::fread(&g_trailer, sizeof g_trailer, 1, f) != 1) {
+    give_up(f);
+    *status = CLASSIC_IO_ERROR;
+    return Look::Fail;
+  }
+  if (g_trailer.version != CTL_VERSION && g_trailer.version != CTL_OLD_VERSION) {
+    give_up(f);
+    if (!(flags & CTL_QUIET_VERSION)) {
+      log_error_text(LOG_CLASS_EXECUTION, CODE_VERSION, MSG_VERSION_MISMATCH);
+    }
+    *status = CLASSIC_BAD_VERSION;
+    return Look::Fail;
+  }
+  if (trailer_is_corrupt(g_trailer, g_trailer_offset)) {
+    if (std::getenv("NORECOVER") || !recover_trailer_suffix(g_translated_path)) {
+      log_error_text(LOG_CLASS_EXECUTION, CODE_NOT_RECOVERED, kNotRecovered);
+      give_up(f);
+      *status = CLASSIC_IO_ERROR;
+      return Look::Fail;
+    }
+    log_error_text(LOG_CLASS_EXECUTION, CODE_RECOVERED, kRecovered);
+  }
+  if (g_trailer.lock_state == LOCK_SESSION) {
+    // The OS lock was ours, yet the trailer says another session holds the
+    // file: its holder died inside a session, or is another program that
+    // does not take the OS lock.
+    give_up(f);
+    report_locked_out(path);
+    return Look::Retry;
+  }
+  if (g_trailer.lock_state == LOCK_AREA) {
+    if (!(flags & CTL_AREA_LOCK)) {
+      give_up(f);
+      *status = CLASSIC_AREA_LOCKED;
+      return Look::Fail;
+    }
+  } else if (flags & CTL_AREA_LOCK) {
+    give_up(f);
+    *status = CLASSIC_NO_AREA_LOCK;
+    return Look::Fail;
+  }
+  return Look::Go;
+}
+
+// Marks the current trailer as held by this program.
+void lock_trailer() {
+  g_trailer.lock_state = LOCK_SESSION;
+  g_trailer.lock_marker = 1;
+  if (g_task.id == -1) init_task_identity();
+  clear_identity();
+  put_field(g_trailer.node, kIdentityChars, g_task.node);
+  put_field(g_trailer.task_name, kIdentityChars, g_task.name);
+  g_trailer.task_id = g_task.id;
+}
+
+}  // namespace
+
+int32_t path_hash(const char* path) {
+  uint32_t sum = 0;
+  for (int32_t i = 0; path[i]; ++i) {
+    int32_t byte = static_cast<signed char>(path[i]);
+    sum += static_cast<uint32_t>(byte ^ i);
+  }
+  return static_cast<int32_t>(sum);
+}
+
+void drop_retained_control_file() {
+  g_retained_path[0] = 0;
+  g_retained_stream = nullptr;
+}
 
 void reset_session_state() {
+  if (g_retained_stream) classic_lock_close(g_retained_stream);
+  drop_retained_control_file();
   std::memset(&g_trailer, 0, sizeof g_trailer);
   g_trailer_offset = 0;
+  g_path_hash = 0;
+}
+
+int ctl_open(FILE** stream, const char* path, int flags) {
+  *stream = nullptr;
+  if (!path) return CLASSIC_CANNOT_REMOVE;
+  int attempts = CTL_ATTEMPTS;
+  for (;;) {
+    int status = CLASSIC_OK;
+    FILE* f = nullptr;
+    bool removable = on_removable_drive(path);
+    if (removable) status = CLASSIC_OK_REMOVABLE;
+    int translated = classic_netxlat(path, g_translated_path);
+    if (translated != CLASSIC_OK) return translated;
+    if (removable && (flags & CTL_READ)) {
+      g_path_hash = path_hash(g_translated_path);
+      f = classic_lock_open(g_translated_path, CLASSIC_O_RDONLY | CLASSIC_O_BINARY,
+                            CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
+    } else {
+      if (g_retained_stream && strcasecmp(g_translated_path, g_retained_path) == 0) {
+        // The session that retained the file goes on: its trailer is still
+        // the current one.
+        FILE* retained = g_retained_stream;
+        drop_retained_control_file();
+        if (!seek_trailer(retained)) {
+          classic_lock_close(retained);
+          return CLASSIC_IO_ERROR;
+        }
+        *stream = retained;
+        return CLASSIC_OK;
+      }
+      g_path_hash = path_hash(g_translated_path);
+      f = classic_lock_open(g_translated_path, CLASSIC_O_RDWR | CLASSIC_O_BINARY,
+                            CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
+    }
+    if (!f) return CLASSIC_CANNOT_OPEN;
+
+    int failure = CLASSIC_OK;
+    Look look = check_trailer(f, path, flags, &failure);
+    if (look == Look::Fail) return failure;
+    if (look == Look::Retry) {
+      if (--attempts == 0) return CLASSIC_LOCKED;
+      lock_wait(1, LOCK_DELAY_MS);
+      continue;
+    }
+
+    lock_trailer();
+    if (!seek_trailer(f)) {
+      give_up(f);
+      return CLASSIC_IO_ERROR;
+    }
+    if (status == CLASSIC_OK_REMOVABLE && !(flags & CTL_UPDATE)) {
+      *stream = f;
+      return status;
+    }
+    if (std::fwrite(&g_trailer, sizeof g_trailer, 1, f) != 1) {
+      give_up(f);
+      return CLASSIC_IO_ERROR;
+    }
+    if (status == CLASSIC_OK && !g_retained_stream) {
+      std::snprintf(g_retained_path, sizeof g_retained_path, "%s", g_translated_path);
+      g_retained_stream = f;
+    }
+    *stream = f;
+    return status;
+  }
+}
+
+int ctl_close(FILE* stream, int flags, int status) {
+  if (!stream) return CLASSIC_IO_ERROR;
+  if (stream == g_retained_stream) {
+    if (g_retained_path[0] && (flags & CTL_RETAIN)) return CLASSIC_OK;
+    drop_retained_control_file();
+  }
+  if (!seek_trailer(stream)) {
+    classic_lock_close(stream);
+    return CLASSIC_IO_ERROR;
+  }
+  if (trailer_is_corrupt(g_trailer, g_trailer_offset)) {
+    log_error_text(LOG_CLASS_EXECUTION, CODE_MADE_CORRUPT, kMadeCorrupt);
+    if (std::getenv("ZELTORA")) {
+      // The trailer is not written; the file is still released so that this
+      // process can open it again.
+      classic_lock_close(stream);
+      return CLASSIC_IO_ERROR;
+    }
+  }
+  if (!(flags & CTL_KEEP_LOCK_STATE)) g_trailer.lock_state = LOCK_FREE;
+  clear_identity();
+  int result = CLASSIC_OK;
+  if (status != CLASSIC_OK_REMOVABLE || (flags & CTL_UPDATE)) {
+    if (std::fwrite(&g_trailer, sizeof g_trailer, 1, stream) != 1) result = CLASSIC_IO_ERROR;
+  }
+  classic_lock_close(stream);
+  return result;
+}
+
+int classic_ctl_file_stats(const char* path, CTRL_TRAILER_INFO* info) {
+  FILE* stream = nullptr;
+  int status = ctl_open(&stream, path, CTL_READ);
+  if (status != CLASSIC_OK && status != CLASSIC_OK_REMOVABLE) return status;
+  if (info) {
+    std::memcpy(info->suffix, g_trailer.suffix, 3);
+    info->next_slot = g_trailer.next_slot;
+    info->total_items = g_trailer.total_items;
+    info->open_count = g_trailer.open_count;
+    info->lock_marker = g_trailer.lock_marker;
+    info->version = g_trailer.version;
+  }
+  return ctl_close(stream, CTL_READ, status);
 }

@@ -1,13 +1,50 @@
-// The control-file session: the process-wide state of the control file last
-// opened (its trailer and where the trailer lies).
+// The control-file session: every operation that reads or changes a control
+// file opens it with ctl_open (translated, opened under the exclusive lock,
+// trailer read, checked, repaired, locked with this program's identity) and
+// ends with ctl_close (trailer written back with the lock released).  A
+// session may leave its file open and locked for the next session on the
+// same file (the retained control file).
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
+
 #include "ctl/records.h"
+
+// Session flags.
+constexpr int CTL_READ = 1;             // read access (read-only on A: and B:)
+constexpr int CTL_UPDATE = 2;           // update access
+constexpr int CTL_QUIET_VERSION = 4;    // a version mismatch is not logged
+constexpr int CTL_KEEP_LOCK_STATE = 8;  // ctl_close writes the lock state as left
+constexpr int CTL_AREA_LOCK = 16;       // only a file held by an area lock opens
+constexpr int CTL_RETAIN = 32;          // ctl_close keeps the file open and locked
+
+// The attempt budget of a session held out by a trailer lock.
+constexpr int CTL_ATTEMPTS = 41;
 
 // The trailer of the control file last opened or read; operations update its
 // counters in memory and the session close writes it back.
 extern CtlTrailer g_trailer;
 // The offset of the trailer in the current control file: 64 x entries.
 extern long g_trailer_offset;
+// The hash of the last translated control-file path (for search hints).
+extern int32_t g_path_hash;
+
+// Opens a session on the control file at path (as the caller gave it).
+// Returns 1, or 1000 on drive A: or B: (both success), else 1002, 1012,
+// 1014, 1015, 1018, 1022 or a translation status, holding nothing then.
+int ctl_open(FILE** stream, const char* path, int flags);
+
+// Ends a session: writes the current trailer with the lock released and
+// closes the file, unless it is retained.  status is what ctl_open returned.
+// 1 or 1002.
+int ctl_close(FILE* stream, int flags, int status);
+
+// The hash of a translated path: the sum of each byte, taken as a signed
+// 8-bit value, XOR its position.
+int32_t path_hash(const char* path);
+
+// Drops the retained control file without writing (the caller releases it).
+void drop_retained_control_file();
 
 void reset_session_state();

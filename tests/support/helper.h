@@ -17,7 +17,7 @@ struct HelperRegistration {
 #define CLASSIC_HELPER(name)                                                   \
   static int helper_##name(const std::vector<std::string>& args);              \
   static const HelperRegistration helper_registration_##name(#name, helper_##name); \
-  static int helper_##name(const std::vector<std::string>& args)
+  static int helper_##name([[maybe_unused]] const std::vector<std::string>& args)
 
 // Inside a helper: tells the test that the helper holds what it should.
 void helper_ready();

@@ -1,9 +1,12 @@
 #include "support/store_test.h"
 
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
+#include "errlog/errlog.h"
 #include "platform/platform.h"
 #include "platform/testing.h"
 
@@ -21,6 +24,15 @@ void count_pause(uint32_t ms) { pauses.push_back(ms); }
 uint32_t hooked_time() { return fixed_time ? fixed_time : static_cast<uint32_t>(std::time(nullptr)); }
 
 uint32_t hooked_ticks() { return fixed_ticks; }
+
+// Local time is taken as UTC in the tests, whatever the machine's zone.
+int utc_localtime(uint32_t t, std::tm* out) {
+  std::time_t tt = static_cast<std::time_t>(t);
+  std::tm* r = std::gmtime(&tt);
+  if (!r) return -1;
+  *out = *r;
+  return 0;
+}
 
 int catch_popup(const char* text, const char* caption, unsigned) {
   popups.push_back(std::string(caption ? caption : "") + "\n" + (text ? text : ""));
@@ -58,6 +70,28 @@ std::string read_file(const std::string& path) {
   return s.str();
 }
 
+std::vector<LOG_RECORD> log_records() {
+  std::vector<LOG_RECORD> out;
+  std::string bytes = read_file(LOG_PATH);
+  if (bytes.size() < sizeof(LOG_HEADER)) return out;
+  LOG_HEADER h;
+  std::memcpy(&h, bytes.data(), sizeof h);
+  for (int s = h.oldest; s != h.next; s = (s + 1) % LOG_SLOTS) {
+    LOG_RECORD r;
+    std::memset(&r, 0, sizeof r);
+    size_t at = static_cast<size_t>(log_slot_offset(s));
+    if (at + sizeof r <= bytes.size()) std::memcpy(&r, bytes.data() + at, sizeof r);
+    out.push_back(r);
+  }
+  return out;
+}
+
+std::vector<int> log_codes() {
+  std::vector<int> codes;
+  for (const LOG_RECORD& r : log_records()) codes.push_back(r.code);
+  return codes;
+}
+
 }  // namespace testenv
 
 void StoreTest::SetUp() {
@@ -75,6 +109,7 @@ void StoreTest::SetUp() {
   hooks.time32 = testenv::hooked_time;
   hooks.tick_count = testenv::hooked_ticks;
   hooks.message_box = testenv::catch_popup;
+  hooks.localtime32 = testenv::utc_localtime;
   plat_set_hooks(&hooks);
   plat_set_codepage(0);
   reset_library_state();

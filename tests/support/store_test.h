@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "errlog/log_format.h"
+
 namespace testenv {
 
 // Pauses asked for through the sleep hook (milliseconds), in order.
@@ -26,6 +28,10 @@ bool exists(const std::string& path);
 void make_dirs(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
 std::string read_file(const std::string& path);
+
+// The records the error log keeps, oldest first, and just their codes.
+std::vector<LOG_RECORD> log_records();
+std::vector<int> log_codes();
 
 }  // namespace testenv
 

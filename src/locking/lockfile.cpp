@@ -1,0 +1,95 @@
+// Lock files.
+//
+// An attempt opens the file denying everybody else and then takes a byte
+// lock on byte 0 without waiting.  A file held elsewhere (EACCES, or errno 0)
+// or a held byte is retried after a pause; any other error ends at once.
+// tries is the attempt budget: tries - 1 attempts are made (none for 1, no
+// limit for 0 or less); a spent budget is reported as code 54018.
+#include "locking/lockfile.h"
+
+#include <cerrno>
+
+#include "classic.h"
+#include "errlog/errlog.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr uint16_t CODE_LOCK_TIMEOUT = 54018;
+
+// The stream mode and buffering for the open flags (without _O_CREAT).
+struct StreamKind {
+  const char* mode;
+  bool buffered;
+};
+
+StreamKind stream_kind(int oflag) {
+  switch (oflag & ~CLASSIC_O_CREAT) {
+    case CLASSIC_O_TEXT: return {"rt", true};
+    case CLASSIC_O_TEXT | CLASSIC_O_RDWR: return {"r+t", true};
+    case CLASSIC_O_BINARY: return {"rb", false};
+    default: return {"r+b", false};
+  }
+}
+
+}  // namespace
+
+int lock_wait(int mode, int ms) {
+  // A negative pause would be an endless one for the OS.
+  if (mode == 1) plat_sleep(ms > 0 ? static_cast<uint32_t>(ms) : 0);
+  return 1;
+}
+
+FILE* lock_open(const char* path, int oflag, int pmode, int tries, int delay, bool report) {
+  if (!path) return nullptr;
+  int fd = -1;
+  for (;;) {
+    if (--tries == 0) {
+      if (report) log_error_text(LOG_CLASS_EXECUTION, CODE_LOCK_TIMEOUT, MSG_LOCK_TIMEOUT);
+      return nullptr;
+    }
+    errno = 0;
+    fd = plat_sopen(path, oflag, PLAT_SH_DENYRW, pmode);
+    if (fd < 0) {
+      if (errno != 0 && errno != EACCES) return nullptr;
+      lock_wait(1, delay);
+      continue;
+    }
+    if (plat_locking(fd, PLAT_LK_NBLCK, 1) != 0) {
+      plat_close(fd);
+      lock_wait(1, delay);
+      continue;
+    }
+    break;
+  }
+  StreamKind kind = stream_kind(oflag);
+  FILE* stream = plat_fdopen(fd, kind.mode);
+  if (!stream) {
+    plat_locking(fd, PLAT_LK_UNLCK, 1);
+    plat_close(fd);
+    return nullptr;
+  }
+  if (kind.buffered) {
+    std::setvbuf(stream, nullptr, _IOFBF, 512);
+  } else {
+    std::setvbuf(stream, nullptr, _IONBF, 0);
+  }
+  return stream;
+}
+
+FILE* classic_lock_open_ex(const char* path, int oflag, int pmode, int tries, int delay) {
+  return lock_open(path, oflag, pmode, tries, delay, true);
+}
+
+FILE* classic_lock_open(const char* path, int oflag, int pmode) {
+  return lock_open(path, oflag, pmode, LOCK_TRIES, LOCK_DELAY_MS, true);
+}
+
+void classic_lock_close(FILE* stream) {
+  if (!stream) return;
+  // Seeking to byte 0 flushes what is buffered and puts the unlock on the
+  // lock byte, before the descriptor goes.
+  std::fseek(stream, 0, SEEK_SET);
+  plat_locking(plat_fileno(stream), PLAT_LK_UNLCK, 1);
+  std::fclose(stream);
+}

@@ -1,0 +1,17 @@
+// The lock-file opener: every shared file (control files, the error log,
+// login.ctl) is opened exclusively with the sharing of everybody else denied
+// and a byte lock on byte 0 on top; a busy file is retried after a pause.
+#pragma once
+
+#include <cstdio>
+
+// Pause between attempts of every retry loop of the library.
+constexpr int LOCK_TRIES = 41;
+constexpr int LOCK_DELAY_MS = 1162;
+
+// The opener behind classic_lock_open_ex; report false keeps a time-out out
+// of the error log (the log uses it to open itself).
+FILE* lock_open(const char* path, int oflag, int pmode, int tries, int delay, bool report);
+
+// Sleeps ms milliseconds when mode is 1; always returns 1.
+int lock_wait(int mode, int ms);
