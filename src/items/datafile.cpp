@@ -1,0 +1,143 @@
+// Data-file slots and the entry moves that keep a control file sorted.
+#include "items/datafile.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "classic.h"
+#include "ctl/window.h"
+#include "platform/platform.h"
+#include "storage/netxlat.h"
+
+DataHeader g_data_header;
+bool g_refuse_move_buffers = false;
+long g_entry_move_pairs = 0;
+
+namespace {
+
+constexpr int kLargeBuffer = 320;  // records
+constexpr int kSmallBuffer = 96;
+
+// A move buffer of records: the large one, else the small one, else the
+// entry window, so that a move never fails for lack of memory.
+struct MoveBuffer {
+  CtlEntry* records = nullptr;
+  long count = 0;
+  bool allocated = false;
+
+  MoveBuffer() {
+    if (!g_refuse_move_buffers) {
+      for (int n : {kLargeBuffer, kSmallBuffer}) {
+        records = new (std::nothrow) CtlEntry[n]();
+        if (records) {
+          count = n;
+          allocated = true;
+          return;
+        }
+      }
+    }
+    records = g_window;
+    count = WINDOW_ENTRIES;
+  }
+  ~MoveBuffer() {
+    if (allocated) delete[] records;
+  }
+  MoveBuffer(const MoveBuffer&) = delete;
+  MoveBuffer& operator=(const MoveBuffer&) = delete;
+};
+
+bool valid_position(long pos) { return pos >= 0 && pos % CTL_RECORD_SIZE == 0; }
+
+bool read_at(FILE* f, long pos, CtlEntry* records, long n) {
+  return std::fseek(f, pos, SEEK_SET) == 0 &&
+         std::fread(records, CTL_RECORD_SIZE, static_cast<size_t>(n), f) == static_cast<size_t>(n);
+}
+
+bool write_at(FILE* f, long pos, const CtlEntry* records, long n) {
+  return std::fseek(f, pos, SEEK_SET) == 0 &&
+         std::fwrite(records, CTL_RECORD_SIZE, static_cast<size_t>(n), f) == static_cast<size_t>(n);
+}
+
+}  // namespace
+
+void reset_datafile_state() {
+  std::memset(&g_data_header, 0, sizeof g_data_header);
+  g_refuse_move_buffers = false;
+  g_entry_move_pairs = 0;
+}
+
+SlotRecord* slot_of(const CtlEntry& entry) {
+  if (entry.slot < 0 || entry.slot >= DATA_SLOTS) return nullptr;
+  return &g_data_header.slots[entry.slot];
+}
+
+int translate_data_file(const char* ctl_path, const char* pattern, const char* suffix) {
+  char path[XLAT_PATH_SIZE];
+  if (!ctl_path || !pattern || !data_file_path(path, ctl_path, pattern, suffix)) {
+    return CLASSIC_IO_ERROR;
+  }
+  return classic_netxlat(path, g_translated_path);
+}
+
+int set_slot_flags(const char* ctl_path, const char* pattern, const CtlEntry* entry,
+                   uint8_t keep_mask, uint8_t set_mask) {
+  int status = translate_data_file(ctl_path, pattern, entry->suffix);
+  if (status != CLASSIC_OK) return status;
+  int fd = plat_sopen(g_translated_path, CLASSIC_O_RDWR | CLASSIC_O_BINARY, PLAT_SH_DENYNO,
+                      CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
+  if (fd < 0) return CLASSIC_IO_ERROR;
+  SlotRecord* slot = slot_of(*entry);
+  if (!slot || plat_read(fd, &g_data_header, DATA_HEADER_SIZE) != DATA_HEADER_SIZE) {
+    plat_close(fd);
+    return CLASSIC_IO_ERROR;
+  }
+  slot->flags = static_cast<uint8_t>((slot->flags & keep_mask) | set_mask);
+  bool written = plat_lseek(fd, 0, SEEK_SET) == 0 &&
+                 plat_write(fd, &g_data_header, DATA_HEADER_SIZE) == DATA_HEADER_SIZE;
+  plat_close(fd);
+  return written ? CLASSIC_OK : CLASSIC_IO_ERROR;
+}
+
+int insert_entry(FILE* ctl, const CtlEntry* record, long end_pos, long insert_pos) {
+  if (!valid_position(insert_pos) || !valid_position(end_pos) || insert_pos > end_pos) {
+    return CLASSIC_IO_ERROR;
+  }
+  CtlEntry carried = *record;  // the record may lie in the entry window
+  MoveBuffer buf;
+  CtlEntry* r = buf.records;
+  r[0] = carried;
+  long size = buf.count * CTL_RECORD_SIZE;
+  long rd = insert_pos;
+  long wr = insert_pos;
+  while (wr < end_pos) {
+    long chunk = std::min(size - CTL_RECORD_SIZE, end_pos - rd);
+    long n = chunk / CTL_RECORD_SIZE;
+    if (!read_at(ctl, rd, r + 1, n) || !write_at(ctl, wr, r, n)) return CLASSIC_IO_ERROR;
+    ++g_entry_move_pairs;
+    wr += chunk;
+    r[0] = r[n];  // the last record read is carried to the next chunk
+    rd = wr;
+  }
+  if (!write_at(ctl, rd, r, 1)) return CLASSIC_IO_ERROR;
+  std::fflush(ctl);
+  return CLASSIC_OK;
+}
+
+int remove_entry(FILE* ctl, const CtlEntry* record, long from_pos, long end_pos) {
+  if (!valid_position(from_pos) || !valid_position(end_pos) || from_pos >= end_pos) {
+    return CLASSIC_IO_ERROR;
+  }
+  CtlEntry kept = *record;  // the moves below overwrite the entry window
+  long last = end_pos - CTL_RECORD_SIZE;
+  for (long cur = from_pos; cur < last;) {
+    long chunk = std::min<long>(last - cur, WINDOW_BYTES);
+    long n = chunk / CTL_RECORD_SIZE;
+    if (!read_at(ctl, cur + CTL_RECORD_SIZE, g_window, n) || !write_at(ctl, cur, g_window, n)) {
+      return CLASSIC_IO_ERROR;
+    }
+    ++g_entry_move_pairs;
+    cur += chunk;
+  }
+  return write_at(ctl, last, &kept, 1) ? CLASSIC_OK : CLASSIC_IO_ERROR;
+}

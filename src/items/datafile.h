@@ -1,0 +1,102 @@
+// Data files and entry moves.
+//
+// A data file holds up to eight items of one type behind a 528-byte header:
+//   0          1 byte    format version of the control file at creation
+//   1          15 bytes  zero
+//   16 + 64 i  64 bytes  slot record i, i = 0..7
+//   528        ...       the items' bytes, slot 0's first, each further
+//                        slot's directly after those of the slot before it
+// Slots are taken in order 0..7; a slot being created has data length -1
+// until its creator closes the item.  All integers are little-endian.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "ctl/records.h"
+
+constexpr int DATA_SLOTS = 8;
+constexpr int DATA_HEADER_SIZE = 528;
+
+#pragma pack(push, 1)
+
+struct SlotRecord {
+  uint32_t data_offset;   //  0  first byte of the item; 0 in a slot never used
+  int32_t data_length;    //  4  bytes of the item; -1 while being created
+  char name[ITEM_NAME_SIZE];  //  8  normalised name
+  uint8_t zero28;         // 28
+  uint8_t flags;          // 29  same bits as the entry's flags
+  uint32_t accessed;      // 30
+  uint32_t created;       // 34
+  uint32_t modified;      // 38
+  uint8_t creator_task;   // 42
+  uint8_t writer_task;    // 43
+  uint16_t attribute;     // 44
+  uint16_t attribute2;    // 46
+  uint32_t prev_modified; // 48
+  char creator[USER_ID_SIZE];        // 52
+  char prev_modifier[USER_ID_SIZE];  // 55
+  char modifier[USER_ID_SIZE];       // 58
+  uint8_t zero61[3];                 // 61
+};
+
+struct DataHeader {
+  uint8_t version;
+  uint8_t zero[15];
+  SlotRecord slots[DATA_SLOTS];
+};
+
+#pragma pack(pop)
+
+static_assert(sizeof(SlotRecord) == 64);
+static_assert(offsetof(SlotRecord, data_length) == 4);
+static_assert(offsetof(SlotRecord, name) == 8);
+static_assert(offsetof(SlotRecord, zero28) == 28);
+static_assert(offsetof(SlotRecord, flags) == 29);
+static_assert(offsetof(SlotRecord, accessed) == 30);
+static_assert(offsetof(SlotRecord, created) == 34);
+static_assert(offsetof(SlotRecord, modified) == 38);
+static_assert(offsetof(SlotRecord, creator_task) == 42);
+static_assert(offsetof(SlotRecord, writer_task) == 43);
+static_assert(offsetof(SlotRecord, attribute) == 44);
+static_assert(offsetof(SlotRecord, attribute2) == 46);
+static_assert(offsetof(SlotRecord, prev_modified) == 48);
+static_assert(offsetof(SlotRecord, creator) == 52);
+static_assert(offsetof(SlotRecord, prev_modifier) == 55);
+static_assert(offsetof(SlotRecord, modifier) == 58);
+static_assert(offsetof(SlotRecord, zero61) == 61);
+static_assert(sizeof(DataHeader) == DATA_HEADER_SIZE);
+static_assert(offsetof(DataHeader, slots) == 16);
+
+// The header of the data file last read; every operation on a data file
+// reads it whole, changes it and writes it back whole.
+extern DataHeader g_data_header;
+
+// The slot record of an entry, or null when the entry's slot is not 0..7.
+SlotRecord* slot_of(const CtlEntry& entry);
+
+// Translates the data-file path of an entry (folder of ctl_path, pattern,
+// the entry's suffix) into the process-wide translated-path buffer.  1, or
+// the translation status (1002 for a pattern that is not a data-file one).
+int translate_data_file(const char* ctl_path, const char* pattern, const char* suffix);
+
+// Sets the flag byte of the entry's slot to (flags & keep) | set.  1, 1002
+// or the translation status.
+int set_slot_flags(const char* ctl_path, const char* pattern, const CtlEntry* entry,
+                   uint8_t keep_mask, uint8_t set_mask);
+
+// Moves the records at insert_pos .. end_pos - 64 one record towards the end
+// (the last lands at end_pos) and writes record at insert_pos.  1 or 1002.
+int insert_entry(FILE* ctl, const CtlEntry* record, long end_pos, long insert_pos);
+
+// Moves the records at from_pos + 64 .. end_pos - 64 one record towards the
+// start and writes record at end_pos - 64.  1 or 1002.
+int remove_entry(FILE* ctl, const CtlEntry* record, long from_pos, long end_pos);
+
+// For tests: refuse the large move buffers, as when memory is short.
+extern bool g_refuse_move_buffers;
+// Read-write pairs made by the entry moves so far.
+extern long g_entry_move_pairs;
+
+void reset_datafile_state();
