@@ -160,6 +160,24 @@ CLASSIC_API int classic_check_trailer_ex(const char* path, int tries, int* versi
  * session's failure status (info untouched), or 1002 from its close. */
 CLASSIC_API int classic_ctl_file_stats(const char* path, CTRL_TRAILER_INFO* info);
 
+/* Reads the live entry of an item: 1 (info filled when given), 1007, 1002,
+ * or the session's failure status. */
+CLASSIC_API int classic_lookup_item(const char* path, const char* name, CTRL_ENTRY_INFO* info);
+/* Overwrites the stamps and attributes of an item's entry from info (the
+ * entry alone, not its data file).  The caller keeps the name equal, under
+ * the store's order, to the one it replaces and leaves the deleted flag
+ * clear.  Results as classic_lookup_item. */
+CLASSIC_API int classic_overwrite_ctrl_entry(const char* path, const char* name,
+                                             const CTRL_ENTRY_INFO* info);
+/* Removes a control file and its data files (from suffix aaa up to the
+ * first gap): 1, 1005 while items are open, 1004 when the control file
+ * cannot be removed, or a session or translation status. */
+CLASSIC_API int classic_delete_control_file(const char* path, const char* pattern);
+/* The total items of the control file of the last session or trailer read. */
+CLASSIC_API int classic_getcurrent_total_items(void);
+/* Total items of the control file of the last classic_get_blk_items call. */
+CLASSIC_API extern int32_t classic_blk_count;
+
 /* ------------------------------------------------------------------------
  * Lock files
  * ------------------------------------------------------------------------ */

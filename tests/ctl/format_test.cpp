@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "classic.h"
 #include "ctl/format.h"
@@ -11,6 +12,7 @@
 #include "ctl/session.h"
 #include "ctl/window.h"
 #include "platform/platform.h"
+#include "support/ctl_files.h"
 #include "support/helper.h"
 #include "support/store_test.h"
 
@@ -19,17 +21,15 @@ namespace {
 const std::string kDir = "c:\\userroot\\storage\\work\\data\\";
 const std::string kCtl = kDir + "piece.ctl";
 
-// A control file of n live entries NAME0.. and the given trailer.
+// A control file of n live entries NAME00000.. and the given trailer.
 void control_file(const std::string& path, int n, CtlTrailer t = new_trailer()) {
-  std::string bytes;
+  std::vector<CtlEntry> entries;
+  char name[16];
   for (int i = 0; i < n; ++i) {
-    CtlEntry e;
-    std::memset(&e, 0, sizeof e);
-    std::snprintf(e.name, sizeof e.name, "NAME%05d", i);
-    bytes.append(reinterpret_cast<const char*>(&e), sizeof e);
+    std::snprintf(name, sizeof name, "NAME%05d", i);
+    entries.push_back(make_entry(name));
   }
-  bytes.append(reinterpret_cast<const char*>(&t), sizeof t);
-  testenv::write_file(path, bytes);
+  write_control_file(path, entries, t);
 }
 
 }  // namespace

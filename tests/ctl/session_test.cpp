@@ -4,11 +4,13 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "classic.h"
 #include "ctl/records.h"
 #include "ctl/session.h"
 #include "platform/platform.h"
+#include "support/ctl_files.h"
 #include "support/helper.h"
 #include "support/store_test.h"
 
@@ -17,30 +19,15 @@ namespace {
 const std::string kDir = "c:\\userroot\\storage\\work\\data\\";
 const std::string kCtl = kDir + "piece.ctl";
 
-std::string entry_bytes(const char* name) {
-  CtlEntry e;
-  std::memset(&e, 0, sizeof e);
-  put_field(e.name, sizeof e.name, name);
-  return std::string(reinterpret_cast<const char*>(&e), sizeof e);
-}
-
 std::string trailer_bytes(const CtlTrailer& t) {
   return std::string(reinterpret_cast<const char*>(&t), sizeof t);
 }
 
-// A control file of n entries and trailer t.
+// A control file of n entries ITEM0.. and trailer t.
 void control_file(const std::string& path, int n, const CtlTrailer& t) {
-  std::string bytes;
-  for (int i = 0; i < n; ++i) bytes += entry_bytes(("ITEM" + std::to_string(i)).c_str());
-  testenv::write_file(path, bytes + trailer_bytes(t));
-}
-
-CtlTrailer trailer_on_disk(const std::string& path) {
-  std::string bytes = testenv::read_file(path);
-  CtlTrailer t;
-  std::memset(&t, 0, sizeof t);
-  if (bytes.size() >= 64) std::memcpy(&t, bytes.data() + bytes.size() - 64, 64);
-  return t;
+  std::vector<CtlEntry> entries;
+  for (int i = 0; i < n; ++i) entries.push_back(make_entry("ITEM" + std::to_string(i)));
+  write_control_file(path, entries, t);
 }
 
 // A sound trailer: a file with n entries in data file "aab", slot 3.
@@ -119,8 +106,8 @@ TEST_F(SessionTest, RemovableDrives) {
   control_file(a, 2, sound_trailer(2));
   ASSERT_EQ(ctl_open(&f, a.c_str(), CTL_UPDATE), CLASSIC_OK_REMOVABLE);
   EXPECT_EQ(ctl_close(f, CTL_UPDATE, CLASSIC_OK_REMOVABLE), CLASSIC_OK);
-  EXPECT_EQ(trailer_on_disk(a).lock_state, LOCK_FREE);
-  EXPECT_EQ(trailer_on_disk(a).lock_marker, 1);  // the open wrote the trailer
+  EXPECT_EQ(read_trailer(a).lock_state, LOCK_FREE);
+  EXPECT_EQ(read_trailer(a).lock_marker, 1);  // the open wrote the trailer
 }
 
 TEST_F(SessionTest, FormatVersions) {
@@ -130,7 +117,7 @@ TEST_F(SessionTest, FormatVersions) {
   FILE* f = nullptr;
   ASSERT_EQ(ctl_open(&f, kCtl.c_str(), CTL_READ), CLASSIC_OK);
   ctl_close(f, CTL_READ, CLASSIC_OK);
-  EXPECT_EQ(trailer_on_disk(kCtl).version, 3);
+  EXPECT_EQ(read_trailer(kCtl).version, 3);
   t.version = 5;
   control_file(kCtl, 2, t);
   std::string before = testenv::read_file(kCtl);
@@ -151,7 +138,7 @@ TEST_F(SessionTest, CorruptTrailerIsRepaired) {
   ASSERT_EQ(ctl_open(&f, kCtl.c_str(), CTL_UPDATE), CLASSIC_OK);
   EXPECT_EQ(testenv::log_codes(), std::vector<int>{54051});
   EXPECT_EQ(ctl_close(f, CTL_UPDATE, CLASSIC_OK), CLASSIC_OK);
-  CtlTrailer t = trailer_on_disk(kCtl);
+  CtlTrailer t = read_trailer(kCtl);
   EXPECT_EQ(std::string(t.suffix, 3), "aad");  // (9 + 7) / 8 = 2 is taken
   EXPECT_EQ(t.next_slot, 0);
 }
@@ -211,13 +198,13 @@ TEST_F(SessionTest, AreaLockStates) {
   ASSERT_EQ(ctl_open(&f, kCtl.c_str(), CTL_UPDATE | CTL_KEEP_LOCK_STATE), CLASSIC_OK);
   g_trailer.lock_state = LOCK_AREA;
   ASSERT_EQ(ctl_close(f, CTL_UPDATE | CTL_KEEP_LOCK_STATE, CLASSIC_OK), CLASSIC_OK);
-  EXPECT_EQ(trailer_on_disk(kCtl).lock_state, LOCK_AREA);
+  EXPECT_EQ(read_trailer(kCtl).lock_state, LOCK_AREA);
   EXPECT_EQ(ctl_open(&f, kCtl.c_str(), CTL_READ), CLASSIC_AREA_LOCKED);
   EXPECT_EQ(ctl_open(&f, kCtl.c_str(), CTL_UPDATE | CTL_KEEP_LOCK_STATE), CLASSIC_AREA_LOCKED);
-  EXPECT_EQ(trailer_on_disk(kCtl).lock_state, LOCK_AREA);
+  EXPECT_EQ(read_trailer(kCtl).lock_state, LOCK_AREA);
   ASSERT_EQ(ctl_open(&f, kCtl.c_str(), CTL_UPDATE | CTL_AREA_LOCK), CLASSIC_OK);
   ASSERT_EQ(ctl_close(f, CTL_UPDATE | CTL_AREA_LOCK, CLASSIC_OK), CLASSIC_OK);
-  EXPECT_EQ(trailer_on_disk(kCtl).lock_state, LOCK_FREE);
+  EXPECT_EQ(read_trailer(kCtl).lock_state, LOCK_FREE);
   EXPECT_EQ(ctl_open(&f, kCtl.c_str(), CTL_UPDATE | CTL_AREA_LOCK), CLASSIC_NO_AREA_LOCK);
   EXPECT_TRUE(testenv::log_codes().empty());
 }
@@ -237,7 +224,7 @@ TEST_F(SessionTest, RetainedControlFileCarriesOnToTheNextSession) {
   EXPECT_EQ(g_trailer_offset, 128);
   EXPECT_EQ(g_trailer.open_count, 5);  // the trailer carried over, not reread
   ASSERT_EQ(ctl_close(again, CTL_UPDATE, CLASSIC_OK), CLASSIC_OK);
-  CtlTrailer t = trailer_on_disk(kCtl);
+  CtlTrailer t = read_trailer(kCtl);
   EXPECT_EQ(t.lock_state, LOCK_FREE);
   EXPECT_EQ(t.open_count, 5);
   EXPECT_EQ(classic_check_trailer_ex(kCtl.c_str(), 1, nullptr, nullptr, nullptr),
@@ -254,7 +241,7 @@ TEST_F(SessionTest, SelfCheckAtClose) {
   EXPECT_EQ(testenv::log_codes(), std::vector<int>{54050});
   // Not written, but released: the file can be opened again at once; its
   // trailer still says a session holds it.
-  EXPECT_EQ(trailer_on_disk(kCtl).lock_state, LOCK_SESSION);
+  EXPECT_EQ(read_trailer(kCtl).lock_state, LOCK_SESSION);
   int lock = 0;
   EXPECT_EQ(classic_check_trailer_ex(kCtl.c_str(), 1, nullptr, &lock, nullptr),
             CLASSIC_OK);
@@ -267,7 +254,7 @@ TEST_F(SessionTest, SelfCheckAtClose) {
   g_trailer.next_slot = 0;
   EXPECT_EQ(ctl_close(f, CTL_UPDATE, CLASSIC_OK), CLASSIC_OK);
   EXPECT_EQ(testenv::log_codes(), (std::vector<int>{54050, 54050}));
-  EXPECT_EQ(trailer_on_disk(kCtl).lock_state, LOCK_FREE);
+  EXPECT_EQ(read_trailer(kCtl).lock_state, LOCK_FREE);
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
 // Every module's process-wide state back to its value at load, between tests.
+#include "ctl/lookup.h"
+#include "ctl/search.h"
 #include "ctl/session.h"
 #include "ctl/types.h"
 #include "items/datafile.h"
@@ -12,4 +14,6 @@ void reset_library_state() {
   reset_types_state();
   reset_session_state();
   reset_datafile_state();
+  reset_search_state();
+  reset_lookup_state();
 }
