@@ -1,6 +1,8 @@
 // Every module's process-wide state back to its value at load, between tests.
+#include "ctl/names.h"
 #include "ctl/session.h"
 #include "ctl/types.h"
+#include "scratch/unique.h"
 #include "storage/hostinfo.h"
 #include "storage/netxlat.h"
 #include "support/store_test.h"
@@ -10,4 +12,6 @@ void reset_library_state() {
   reset_netxlat_state();
   reset_types_state();
   reset_session_state();
+  reset_names_state();
+  reset_unique_state();
 }
