@@ -45,7 +45,9 @@ void ensure_code_page_tables() {
     g_mode = NameMode::single_byte;
     return;
   }
-  for (int b = 0; b < 256; ++b) g_lead[b] = plat_is_dbcs_lead_byte(static_cast<unsigned char>(b)) != 0;
+  for (int b = 0; b < 256; ++b) {
+    g_lead[b] = plat_is_dbcs_lead_byte(static_cast<unsigned char>(b)) != 0;
+  }
   g_mode = NameMode::double_byte;
 }
 

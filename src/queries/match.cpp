@@ -41,9 +41,10 @@ void strip_trailing_space(char* text) {
 // over the subject per pair.
 class Matcher {
  public:
-  Matcher(const char* subject, size_t subject_len, const char* pattern, size_t pattern_len, int* memo,
-          unsigned long* steps)
-      : subject_(subject), pattern_(pattern), columns_(pattern_len + 1), memo_(memo), steps_(steps) {
+  Matcher(const char* subject, size_t subject_len, const char* pattern, size_t pattern_len,
+          int* memo, unsigned long* steps)
+      : subject_(subject), pattern_(pattern), columns_(pattern_len + 1), memo_(memo),
+        steps_(steps) {
     std::fill(memo_, memo_ + (subject_len + 1) * columns_, -1);
   }
 
