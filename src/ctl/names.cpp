@@ -101,7 +101,7 @@ void normalize_item_name(char* key, const char* name, int length) {
     key[pos] = static_cast<char>(upper_unless_lead(c));
     // A character's trail byte is only looked at inside the key.
     int width = pos + 1 < length ? static_cast<int>(next_char(key + pos) - (key + pos)) : 1;
-    pos += width > 0 ? width : 1;
+    pos += width;
   }
   int end = space_run >= 0 ? space_run : (pos < length ? pos : length);
   std::memset(key + end, 0, static_cast<size_t>(length - end));
