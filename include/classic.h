@@ -201,6 +201,34 @@ CLASSIC_API void classic_lock_close(FILE* stream);
 /* Always 1: every area is accessible. */
 CLASSIC_API int classic_accessable(void);
 
+/* ------------------------------------------------------------------------
+ * Unique scratch files
+ *
+ * Names are 8.3 names made from a name template (default "????????") and an
+ * extension template (default "???"): every '?' becomes a lower-case
+ * hexadecimal digit of the tick count (name) or of the process's scratch
+ * counter (extension).  dir defaults to "c:\userroot\temp\"; a '\' is put
+ * after it unless it is empty or ends in ':', '\' or '/'.  Paths are at
+ * most 259 characters; longer ones fail.  name_out, when given, receives
+ * the file name alone (at most 13 bytes with its NUL).
+ * ------------------------------------------------------------------------ */
+
+/* Creates and opens a new file under a unique name, trying 11 names.  mode
+ * is 'w' and at most two of '+', 'b', 't' (default "w+b"); the file is
+ * opened denying other openers.  The stream, or null. */
+CLASSIC_API FILE* classic_create_unique(const char* dir, const char* name_template,
+                                        const char* ext_template, char* name_out, const char* mode);
+/* Opens a scratch file denying other openers (mode default "r+b"); the
+ * stream, or null. */
+CLASSIC_API FILE* classic_open_unique(const char* dir, const char* name, const char* mode);
+/* Renames dir\old_name to a unique name in dir, trying 11 names: 0, or -1
+ * with the file left as it was. */
+CLASSIC_API int classic_rename_unique(const char* dir, const char* old_name,
+                                      const char* name_template, const char* ext_template,
+                                      char* name_out);
+/* Removes dir\name: 0, or -1. */
+CLASSIC_API int classic_remove_unique(const char* dir, const char* name);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

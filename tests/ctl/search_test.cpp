@@ -52,7 +52,8 @@ std::vector<std::string> random_names(std::mt19937& rng, size_t count) {
     std::string n;
     size_t l = len(rng);
     for (size_t j = 0; j < l; ++j) n += alphabet[pick(rng)];
-    names.push_back(key_of(n));
+    std::string key = key_of(n);
+    if (key[0] != 0) names.push_back(key);  // all blanks: no name at all
   }
   auto less = [](const std::string& a, const std::string& b) {
     return compare_item_names(a.data(), b.data(), ITEM_NAME_SIZE) < 0;
@@ -61,9 +62,6 @@ std::vector<std::string> random_names(std::mt19937& rng, size_t count) {
   names.erase(std::unique(names.begin(), names.end(),
                           [&](const std::string& a, const std::string& b) { return !less(a, b) && !less(b, a); }),
               names.end());
-  for (std::string& n : names) {
-    if (n.empty() || n[0] == 0) n = key_of("X");
-  }
   return names;
 }
 
@@ -148,7 +146,9 @@ TEST_F(SearchTest, AgreesWithALinearScan) {
       int r = search(path, key, &pos);
       ASSERT_EQ(r, want.found ? CLASSIC_OK : CLASSIC_NOT_FOUND) << "size " << size << " key " << key;
       ASSERT_EQ(pos, want.position) << "size " << size << " key " << key;
-      if (want.found) ASSERT_EQ(std::string(g_entry.name, ITEM_NAME_SIZE), key);
+      if (want.found) {
+        ASSERT_EQ(std::string(g_entry.name, ITEM_NAME_SIZE), key);
+      }
     }
   }
 }

@@ -1,9 +1,11 @@
 // Every module's process-wide state back to its value at load, between tests.
 #include "ctl/lookup.h"
+#include "ctl/names.h"
 #include "ctl/search.h"
 #include "ctl/session.h"
 #include "ctl/types.h"
 #include "items/datafile.h"
+#include "scratch/unique.h"
 #include "storage/hostinfo.h"
 #include "storage/netxlat.h"
 #include "support/store_test.h"
@@ -16,4 +18,6 @@ void reset_library_state() {
   reset_datafile_state();
   reset_search_state();
   reset_lookup_state();
+  reset_names_state();
+  reset_unique_state();
 }
