@@ -143,6 +143,19 @@ CLASSIC_API void classic_get_driveinfo(char* network_drive, char* server_drive, 
                                        char* node_copy);
 
 /* ------------------------------------------------------------------------
+ * Areas
+ * ------------------------------------------------------------------------ */
+
+/* The storage areas matching pattern (drive letter first; last component
+ * "*" for all areas or one area name): their number, or their names in
+ * slots of width bytes (each cut to width - 1 characters and NUL-filled).
+ * On entry *count of classic_get_area_names is the number of slots; on
+ * return it is the number of names stored.  Both always return 1. */
+CLASSIC_API int classic_get_area_count(const char* pattern, unsigned long* count);
+CLASSIC_API int classic_get_area_names(const char* pattern, char* names, int width,
+                                       unsigned long* count);
+
+/* ------------------------------------------------------------------------
  * Control files
  * ------------------------------------------------------------------------ */
 
