@@ -154,6 +154,14 @@ CLASSIC_API void classic_get_driveinfo(char* network_drive, char* server_drive, 
 CLASSIC_API int classic_get_area_count(const char* pattern, unsigned long* count);
 CLASSIC_API int classic_get_area_names(const char* pattern, char* names, int width,
                                        unsigned long* count);
+/* Removes an area's registration, the files of the area folder
+ * <drive>:\userroot\storage\<area> and of its DATA and PARAM folders, and
+ * those three folders: 1 when all three are gone, else 1002 (a folder that
+ * holds a sub-folder stays). */
+CLASSIC_API int classic_delete_area(const char* drive, const char* area);
+/* Moves an area folder to new_path, carrying its registration along: 1 when
+ * the folder was moved, else 0 (the registration then stays as it was). */
+CLASSIC_API int classic_rename_area(const char* old_path, const char* new_path);
 
 /* ------------------------------------------------------------------------
  * Control files
