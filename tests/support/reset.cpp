@@ -2,6 +2,7 @@
 #include "ctl/session.h"
 #include "ctl/types.h"
 #include "storage/areas.h"
+#include "storage/devices.h"
 #include "storage/find.h"
 #include "storage/hostinfo.h"
 #include "storage/netxlat.h"
@@ -9,6 +10,7 @@
 
 void reset_library_state() {
   reset_areas_state();
+  reset_devices_state();
   reset_find_state();
   reset_hostinfo_state();
   reset_netxlat_state();
