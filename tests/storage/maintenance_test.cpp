@@ -4,6 +4,7 @@
 #include <string>
 
 #include "classic.h"
+#include "platform/platform.h"
 #include "storage/area_helpers.h"
 #include "support/store_test.h"
 
@@ -75,12 +76,18 @@ TEST_F(MaintenanceTest, RenameCarriesTheVersion) {
   EXPECT_EQ(testreg::state('c', "old"), "missing");
   EXPECT_EQ(testreg::state('c', "new"), "00000007");
 
-  // Without drive the key of C: is used; a missing Version becomes -1.
+  // A missing Version becomes -1.
   make_area("d:\\userroot\\storage\\bare");
   testreg::area('d', "bare", std::nullopt);
   EXPECT_EQ(rename_area("d:\\userroot\\storage\\bare", "d:\\userroot\\storage\\dry"), 1);
   EXPECT_EQ(testreg::state('d', "dry"), "FFFFFFFF");
-  EXPECT_EQ(rename_area("\\userroot\\storage\\new", "\\userroot\\storage\\newer"), 1);
+
+  // A path without drive uses the key of C: (a folder under the current
+  // one, the only place such a path names alike on every system).
+  testenv::make_dirs("rename-test.tmp\\new");
+  EXPECT_EQ(rename_area("rename-test.tmp\\new", "rename-test.tmp\\newer"), 1);
+  plat_remove_directory("rename-test.tmp\\newer");
+  plat_remove_directory("rename-test.tmp");
   EXPECT_EQ(testreg::state('c', "newer"), "00000007");
 }
 
