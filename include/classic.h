@@ -143,6 +143,35 @@ CLASSIC_API void classic_get_driveinfo(char* network_drive, char* server_drive, 
                                        char* node_copy);
 
 /* ------------------------------------------------------------------------
+ * Areas and devices
+ * ------------------------------------------------------------------------ */
+
+/* The storage areas matching pattern (drive letter first; last component
+ * "*" for all areas or one area name): their number, or their names in
+ * slots of width bytes (each cut to width - 1 characters and NUL-filled).
+ * On entry *count of classic_get_area_names is the number of slots; on
+ * return it is the number of names stored.  Both always return 1. */
+CLASSIC_API int classic_get_area_count(const char* pattern, unsigned long* count);
+CLASSIC_API int classic_get_area_names(const char* pattern, char* names, int width,
+                                       unsigned long* count);
+/* Removes an area's registration, the files of the area folder
+ * <drive>:\userroot\storage\<area> and of its DATA and PARAM folders, and
+ * those three folders: 1 when all three are gone, else 1002 (a folder that
+ * holds a sub-folder stays). */
+CLASSIC_API int classic_delete_area(const char* drive, const char* area);
+/* Moves an area folder to new_path, carrying its registration along: 1 when
+ * the folder was moved, else 0 (the registration then stays as it was). */
+CLASSIC_API int classic_rename_area(const char* old_path, const char* new_path);
+/* The storage devices: "@:" for network storage, A:, and every drive with
+ * a storage tree.  classic_get_device_names stores them in slots of width
+ * bytes; *count is the number of slots on entry, of names on return. */
+CLASSIC_API unsigned long classic_get_device_count(void);
+CLASSIC_API unsigned long classic_get_device_names(char* names, int width, int* count);
+/* Free bytes on the drive of path (C: for a path without drive); 0 when the
+ * drive cannot be asked. */
+CLASSIC_API double classic_amt_free_disk_space(const char* path);
+
+/* ------------------------------------------------------------------------
  * Control files
  * ------------------------------------------------------------------------ */
 

@@ -6,11 +6,17 @@
 #include "ctl/types.h"
 #include "items/datafile.h"
 #include "scratch/unique.h"
+#include "storage/areas.h"
+#include "storage/devices.h"
+#include "storage/find.h"
 #include "storage/hostinfo.h"
 #include "storage/netxlat.h"
 #include "support/store_test.h"
 
 void reset_library_state() {
+  reset_areas_state();
+  reset_devices_state();
+  reset_find_state();
   reset_hostinfo_state();
   reset_netxlat_state();
   reset_types_state();

@@ -1,0 +1,233 @@
+// Area registry and enumeration.
+//
+// Both listing calls choose their source the same way: the registry, unless
+// the system's key is missing (or its first area key cannot be opened) or
+// network translation is in force for the pattern; then the sub-folders
+// found by a directory search of the translated pattern.  Neither listing
+// sorts: names come in the order the registry or the file system gives.
+#include "storage/areas.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "classic.h"
+#include "ctl/dbcs.h"
+#include "platform/platform.h"
+#include "storage/netxlat.h"
+
+const char* const AREA_SYSTEM_KEY = "Software\\Halvorn\\Quillmere";
+
+namespace {
+
+// The registry listing: the drive key open between the first area and the
+// end of the listing, and the index of the next area key to enumerate.
+plat_hkey g_drive_key = nullptr;
+unsigned long g_next_index = 0;
+
+void close_drive_key() {
+  if (g_drive_key) {
+    plat_reg_close_key(g_drive_key);
+    g_drive_key = nullptr;
+  }
+}
+
+void clear(char* name, size_t size) {
+  if (size > 0) name[0] = 0;
+}
+
+// Enumerates the next area key of the open drive key into name.  Keys whose
+// names do not fit are passed over.  False at the end.
+bool enum_next_area(char* name, size_t size) {
+  for (;;) {
+    unsigned long length = static_cast<unsigned long>(size);
+    long r = plat_reg_enum_key(g_drive_key, g_next_index++, name, &length);
+    if (r == PLAT_ERROR_SUCCESS) return true;
+    if (r != PLAT_ERROR_MORE_DATA) return false;
+  }
+}
+
+// The Version of the area key name under the open drive key; -1 when the
+// key cannot be opened or has no Version.  *opened tells which.
+int area_version(const char* name, bool* opened) {
+  plat_hkey area = nullptr;
+  *opened = plat_reg_open_key(g_drive_key, name, PLAT_KEY_READ, &area) == PLAT_ERROR_SUCCESS;
+  if (!*opened) return -1;
+  int version = read_area_version(area);
+  plat_reg_close_key(area);
+  return version;
+}
+
+// The last component of pattern (after its last '\'), or null without '\'.
+const char* last_component(const char* pattern) {
+  const char* cut = find_last_char(pattern, '\\');
+  return cut ? cut + 1 : nullptr;
+}
+
+bool usable(const char* pattern) { return pattern && pattern[0]; }
+
+// Fills a slot of width bytes with name, cut to width - 1 characters, and
+// NULs after it.
+void store_slot(char* slot, int width, const char* name) {
+  size_t w = static_cast<size_t>(width);
+  size_t n = std::strlen(name);
+  if (n > w - 1) n = w - 1;
+  std::memcpy(slot, name, n);
+  std::memset(slot + n, 0, w - n);
+}
+
+bool choose_registry(const char* pattern, char* first, size_t size) {
+  int r = registry_first_area(pattern, first, size);
+  return r != -2 && network_translation_active(pattern) == 0;
+}
+
+bool has_dot(const char* name) { return std::strchr(name, '.') != nullptr; }
+
+}  // namespace
+
+void format_drive_key(char* out, size_t size, char letter) {
+  std::snprintf(out, size, "%s\\%c:", AREA_SYSTEM_KEY, letter);
+}
+
+bool query_area_version(plat_hkey area_key, uint32_t* version) {
+  unsigned char bytes[4];
+  unsigned long type = 0;
+  unsigned long size = sizeof bytes;
+  if (plat_reg_query_value(area_key, "Version", &type, bytes, &size) != PLAT_ERROR_SUCCESS ||
+      size != sizeof bytes) {
+    return false;
+  }
+  *version = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+  return true;
+}
+
+int read_area_version(plat_hkey area_key) {
+  uint32_t version = 0;
+  return query_area_version(area_key, &version) ? static_cast<int>(version) : -1;
+}
+
+int registry_first_area(const char* pattern, char* name, size_t size) {
+  clear(name, size);
+  close_drive_key();
+  if (!usable(pattern) || size == 0) return -2;
+
+  char drive_key[64];
+  format_drive_key(drive_key, sizeof drive_key, pattern[0]);
+  plat_hkey root = plat_hkey_current_user();
+  if (plat_reg_open_key(root, drive_key, PLAT_KEY_READ, &g_drive_key) != PLAT_ERROR_SUCCESS) {
+    g_drive_key = nullptr;
+    plat_hkey system = nullptr;
+    if (plat_reg_open_key(root, AREA_SYSTEM_KEY, PLAT_KEY_READ, &system) != PLAT_ERROR_SUCCESS) {
+      return -2;
+    }
+    plat_reg_close_key(system);
+    return -1;
+  }
+  g_next_index = 0;
+
+  bool opened = false;
+  const char* last = last_component(pattern);
+  if (last && std::strcmp(last, "*") != 0) {
+    // One named area; the drive key stays open.  A name too long for the
+    // buffer cannot be a registered area.
+    size_t n = std::strlen(last);
+    if (n >= size) return -1;
+    std::memcpy(name, last, n + 1);
+    int version = area_version(name, &opened);
+    if (!opened) clear(name, size);
+    return version;
+  }
+
+  if (!enum_next_area(name, size)) {
+    close_drive_key();
+    clear(name, size);
+    return -1;
+  }
+  int version = area_version(name, &opened);
+  if (!opened) {
+    close_drive_key();
+    clear(name, size);
+    return -2;
+  }
+  return version;
+}
+
+int registry_next_area(const char* pattern, char* name, size_t size) {
+  clear(name, size);
+  if (!usable(pattern) || pattern[std::strlen(pattern) - 1] != '*') return 0;
+  if (!g_drive_key || size == 0) return -1;
+  if (!enum_next_area(name, size)) {
+    close_drive_key();
+    clear(name, size);
+    return -1;
+  }
+  bool opened = false;
+  int version = area_version(name, &opened);
+  if (version == -1) {
+    close_drive_key();
+    clear(name, size);
+  }
+  return version;
+}
+
+int area_search_first(FindEntry* entry, const char* pattern, unsigned mask) {
+  if (classic_netxlat(pattern, g_translated_path) != CLASSIC_OK) return -1;
+  return find_first_entry(g_translated_path, mask, entry);
+}
+
+int area_search_next(FindEntry* entry) { return find_next_entry(entry); }
+
+void reset_areas_state() {
+  close_drive_key();
+  g_next_index = 0;
+}
+
+int classic_get_area_count(const char* pattern, unsigned long* count) {
+  if (!count) return CLASSIC_OK;
+  *count = 0;
+  if (!usable(pattern)) return CLASSIC_OK;
+
+  char name[AREA_NAME_SIZE];
+  if (choose_registry(pattern, name, sizeof name)) {
+    while (name[0]) {
+      ++*count;
+      registry_next_area(pattern, name, sizeof name);
+    }
+    return CLASSIC_OK;
+  }
+
+  FindEntry entry;
+  for (int r = area_search_first(&entry, pattern, PLAT_ATTR_DIRECTORY); r == 0;
+       r = area_search_next(&entry)) {
+    if (!has_dot(entry.name)) ++*count;
+  }
+  return CLASSIC_OK;
+}
+
+int classic_get_area_names(const char* pattern, char* names, int width, unsigned long* count) {
+  if (!count) return CLASSIC_OK;
+  unsigned long capacity = *count;
+  *count = 0;
+  // Without a slot of at least one byte nothing can be stored.
+  if (!usable(pattern) || !names || width < 1 || capacity == 0) return CLASSIC_OK;
+
+  auto slot = [&](unsigned long i) { return names + static_cast<size_t>(i) * static_cast<size_t>(width); };
+
+  char name[AREA_NAME_SIZE];
+  if (choose_registry(pattern, name, sizeof name)) {
+    while (name[0] && *count < capacity) {
+      store_slot(slot(*count), width, name);
+      ++*count;
+      registry_next_area(pattern, name, sizeof name);
+    }
+    return CLASSIC_OK;
+  }
+
+  FindEntry entry;
+  for (int r = area_search_first(&entry, pattern, PLAT_ATTR_DIRECTORY); r == 0;
+       r = area_search_next(&entry)) {
+    if (has_dot(entry.name)) continue;
+    store_slot(slot(*count), width, entry.name);
+    if (++*count == capacity) break;
+  }
+  return CLASSIC_OK;
+}
