@@ -16,6 +16,10 @@ bool plat_test_fresh_root(std::string* error);
 // Removes what plat_test_fresh_root made (Linux) or leaves it (Windows).
 void plat_test_drop_root();
 
+// Takes drive letter away for the rest of the test, where that can be done
+// (the drive folders of a test's store root on Linux); false elsewhere.
+bool plat_test_remove_drive(char letter);
+
 // The path a Windows-form path stands for on this system.
 std::string plat_native_path(const char* path);
 

@@ -54,6 +54,13 @@ void plat_test_drop_root() {
   g_root.clear();
 }
 
+bool plat_test_remove_drive(char letter) {
+  if (g_root.empty()) return false;
+  std::error_code ec;
+  std::filesystem::remove_all(posix_drive_folder(letter), ec);
+  return !ec;
+}
+
 std::string plat_native_path(const char* path) { return posix_map_path(path); }
 
 std::string plat_self_path() {
