@@ -27,3 +27,22 @@ const char* find_last_char(const char* text, char ch) {
   }
   return found;
 }
+
+namespace {
+
+int fold(char c) { return std::tolower(static_cast<unsigned char>(c)); }
+
+}  // namespace
+
+bool equal_nocase(const char* a, const char* b) {
+  for (; *a && fold(*a) == fold(*b); ++a, ++b) {
+  }
+  return fold(*a) == fold(*b);
+}
+
+bool starts_nocase(const char* text, const char* prefix) {
+  for (; *prefix; ++prefix, ++text) {
+    if (fold(*text) != fold(*prefix)) return false;
+  }
+  return true;
+}

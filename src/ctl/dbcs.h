@@ -14,3 +14,7 @@ const char* next_char(const char* p);
 // The last occurrence of ch in text, stepping by characters so that a trail
 // byte is never taken for ch; null when there is none.
 const char* find_last_char(const char* text, char ch);
+
+// ASCII comparisons without regard to case, as file and key names compare.
+bool equal_nocase(const char* a, const char* b);
+bool starts_nocase(const char* text, const char* prefix);

@@ -9,9 +9,9 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 #include "classic.h"
+#include "ctl/dbcs.h"
 #include "ctl/types.h"
 #include "errlog/errlog.h"
 #include "locking/lockfile.h"
@@ -184,7 +184,7 @@ int ctl_open(FILE** stream, const char* path, int flags) {
       f = classic_lock_open(g_translated_path, CLASSIC_O_RDONLY | CLASSIC_O_BINARY,
                             CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
     } else {
-      if (g_retained_stream && strcasecmp(g_translated_path, g_retained_path) == 0) {
+      if (g_retained_stream && equal_nocase(g_translated_path, g_retained_path)) {
         // The session that retained the file goes on: its trailer is still
         // the current one.
         FILE* retained = g_retained_stream;

@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <strings.h>
 
 #include "ctl/dbcs.h"
 #include "ctl/session.h"
@@ -49,7 +48,7 @@ const TaskName kTaskNames[] = {
 
 const ItemType* find_item_type(const char* ctl_name) {
   for (const ItemType& t : g_item_types) {
-    if (strcasecmp(t.ctl_name, ctl_name) == 0) return &t;
+    if (equal_nocase(t.ctl_name, ctl_name)) return &t;
   }
   return nullptr;
 }

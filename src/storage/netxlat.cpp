@@ -53,16 +53,6 @@ char g_network_drive = '!';
 CacheSlot g_cache[2];
 int g_cache_next = 0;
 
-bool starts_nocase(const char* text, const char* prefix) {
-  for (; *prefix; ++prefix, ++text) {
-    if (std::tolower(static_cast<unsigned char>(*text)) !=
-        std::tolower(static_cast<unsigned char>(*prefix))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 bool keys_equal(const char* a, const char* b) {
   for (size_t i = 0; i < kKeyLength; ++i) {
     if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) {
