@@ -208,6 +208,35 @@ CLASSIC_API int classic_getcurrent_total_items(void);
 CLASSIC_API extern int32_t classic_blk_count;
 
 /* ------------------------------------------------------------------------
+ * Items
+ * ------------------------------------------------------------------------ */
+
+/* Open modes of classic_open_item (bits).  0 opens for reading, 1 for
+ * writing, 3 creates, 7 creates or replaces. */
+#define ITEM_WRITE         1    /* open for writing */
+#define ITEM_CREATE        2    /* with ITEM_WRITE: create a new item */
+#define ITEM_REPLACE       4    /* with both: a new version of an existing item */
+#define ITEM_GIVEN_STAMPS  8    /* take the stamps from the caller's record */
+#define ITEM_STAMP_ACCESS  16   /* set the accessed time */
+#define ITEM_RETURN_INFO   64   /* fill the caller's record after the open */
+#define ITEM_RETAIN        128  /* keep the control file open and locked */
+
+/* Opens or creates an item.  On success *stream is the item's data-file
+ * stream, positioned at its first byte, to be handed back to
+ * classic_close_item; *size (when given) the size of an existing item.
+ * 1; 1002; 1006 name in use; 1007 not found; 1011 readers stayed; 1012
+ * writer stayed or trailer repaired; 1023 control file full; or a session
+ * or translation status. */
+CLASSIC_API int classic_open_item(const char* ctl_path, const char* name, short mode,
+                                  const char* pattern, FILE** stream, long* size,
+                                  CTRL_ENTRY_INFO* info);
+/* Ends an open: closes the stream, releases the item and, for a new item,
+ * fixes its size.  1; 1002; 1007; 1010 the item is not open; or a session
+ * status.  On the failures before the stream is closed the caller still
+ * owns it. */
+CLASSIC_API int classic_close_item(const char* ctl_path, const char* name, FILE* stream);
+
+/* ------------------------------------------------------------------------
  * Lock files
  * ------------------------------------------------------------------------ */
 

@@ -24,26 +24,11 @@ int32_t g_path_hash = 0;
 
 namespace {
 
-constexpr uint16_t CODE_LOCKED_OUT = 54000;
-constexpr uint16_t CODE_VERSION = 54000;
-constexpr uint16_t CODE_MADE_CORRUPT = 54050;
-constexpr uint16_t CODE_RECOVERED = 54051;
-constexpr uint16_t CODE_NOT_RECOVERED = 54052;
-constexpr const char* kMadeCorrupt = "INVARIANT FAILURE. trailer MADE corrupt.";
-constexpr const char* kRecovered = "INVARIANT FAILURE. Corrupt trailer recovered.";
-constexpr const char* kNotRecovered = "INVARIANT FAILURE. Recover trailer FAILED!";
 constexpr int kIdentityChars = 15;
 constexpr size_t kLockedOutText = 255;
 
 char g_retained_path[XLAT_PATH_SIZE];
 FILE* g_retained_stream = nullptr;
-
-// Drives A: and B: are removable; a relative path whose first folder merely
-// begins with a or b is not.
-bool on_removable_drive(const char* path) {
-  char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
-  return (drive == 'A' || drive == 'B') && path[1] == ':';
-}
 
 void give_up(FILE* stream) { classic_lock_close(stream); }
 
@@ -64,7 +49,7 @@ void report_locked_out(const char* path) {
                 static_cast<int>(g_trailer.task_id), node);
   // The text holds names read from the file: it is stored as it is, never
   // taken as a template.
-  log_error_text(LOG_CLASS_EXECUTION, CODE_LOCKED_OUT, text);
+  log_error_text(LOG_CLASS_EXECUTION, REPORT_LOCKED_OUT, text);
 }
 
 // Clears the holder's identity: bytes 10 to 58 of the trailer.
@@ -97,19 +82,19 @@ Look check_trailer(FILE* f, const char* path, int flags, int* status) {
   if (g_trailer.version != CTL_VERSION && g_trailer.version != CTL_OLD_VERSION) {
     give_up(f);
     if (!(flags & CTL_QUIET_VERSION)) {
-      log_error_text(LOG_CLASS_EXECUTION, CODE_VERSION, MSG_VERSION_MISMATCH);
+      log_error_text(LOG_CLASS_EXECUTION, REPORT_VERSION, MSG_VERSION_MISMATCH);
     }
     *status = CLASSIC_BAD_VERSION;
     return Look::Fail;
   }
   if (trailer_is_corrupt(g_trailer, g_trailer_offset)) {
     if (std::getenv("NORECOVER") || !recover_trailer_suffix(g_translated_path)) {
-      log_error_text(LOG_CLASS_EXECUTION, CODE_NOT_RECOVERED, kNotRecovered);
+      log_error_text(LOG_CLASS_EXECUTION, REPORT_NOT_RECOVERED, MSG_TRAILER_NOT_RECOVERED);
       give_up(f);
       *status = CLASSIC_IO_ERROR;
       return Look::Fail;
     }
-    log_error_text(LOG_CLASS_EXECUTION, CODE_RECOVERED, kRecovered);
+    log_error_text(LOG_CLASS_EXECUTION, REPORT_RECOVERED, MSG_TRAILER_RECOVERED);
   }
   if (g_trailer.lock_state == LOCK_SESSION) {
     // The OS lock was ours, yet the trailer says another session holds the
@@ -145,6 +130,11 @@ void lock_trailer() {
 }
 
 }  // namespace
+
+bool on_removable_drive(const char* path) {
+  char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+  return (drive == 'A' || drive == 'B') && path[1] == ':';
+}
 
 int32_t path_hash(const char* path) {
   uint32_t sum = 0;
@@ -244,7 +234,7 @@ int ctl_close(FILE* stream, int flags, int status) {
     return CLASSIC_IO_ERROR;
   }
   if (trailer_is_corrupt(g_trailer, g_trailer_offset)) {
-    log_error_text(LOG_CLASS_EXECUTION, CODE_MADE_CORRUPT, kMadeCorrupt);
+    log_error_text(LOG_CLASS_EXECUTION, REPORT_MADE_CORRUPT, MSG_TRAILER_MADE_CORRUPT);
     if (std::getenv("ZELTORA")) {
       // The trailer is not written; the file is still released so that this
       // process can open it again.

@@ -40,6 +40,11 @@ int ctl_open(FILE** stream, const char* path, int flags);
 // 1 or 1002.
 int ctl_close(FILE* stream, int flags, int status);
 
+// Drives A: and B: are removable: their sessions answer 1000, and readers
+// there leave no mark in the control file.  A relative path whose first
+// folder merely begins with a or b is not on a removable drive.
+bool on_removable_drive(const char* path);
+
 // The hash of a translated path: the sum of each byte, taken as a signed
 // 8-bit value, XOR its position.
 int32_t path_hash(const char* path);

@@ -26,6 +26,35 @@ constexpr const char* MSG_VERSION_MISMATCH =
 constexpr const char* MSG_LOG_HEADER =
     "> DATE: %1-%2-%3    TIME: %4:%5:%6%7    CODE: %8    CLASS: %9\r\n  ";
 
+// The codes this library reports (all with class EXECUTION).
+constexpr uint16_t REPORT_LOCKED_OUT = 54000;       // trailer locked by a session that is gone
+constexpr uint16_t REPORT_VERSION = 54000;          // format version mismatch
+constexpr uint16_t REPORT_OPEN_WRITER = 54011;      // open or raw read waited out a writer
+constexpr uint16_t REPORT_OPEN_READERS = 54012;     // open for writing waited out readers
+constexpr uint16_t REPORT_CREATE_BUSY = 54014;      // creation waited out its budget
+constexpr uint16_t REPORT_DELETE_WRITER = 54015;
+constexpr uint16_t REPORT_DELETE_READERS = 54016;
+constexpr uint16_t REPORT_RENAME_WRITER = 54017;
+constexpr uint16_t REPORT_LOCK_TIMEOUT = 54018;     // lock-file opener gave up
+constexpr uint16_t REPORT_NOT_SYNCED = 54021;       // data file lacks the previous slot
+constexpr uint16_t REPORT_FLUSH_OPEN = 54022;       // header flush when opening an item
+constexpr uint16_t REPORT_FLUSH_NEW = 54023;        // header flush of a new data file
+constexpr uint16_t REPORT_FLUSH_FILL = 54024;       // header flush of the data file being filled
+constexpr uint16_t REPORT_STALE_RECOVERED = 54026;  // stale trailer repaired by a creation
+constexpr uint16_t REPORT_SLOT_TAKEN = 54027;       // next slot taken, repair failed
+constexpr uint16_t REPORT_FILE_EXISTS = 54028;      // new data file exists, repair failed
+constexpr uint16_t REPORT_MADE_CORRUPT = 54050;     // a session would write a lost-looking trailer
+constexpr uint16_t REPORT_RECOVERED = 54051;        // corrupt trailer repaired at open
+constexpr uint16_t REPORT_NOT_RECOVERED = 54052;    // corrupt trailer not repaired
+
+constexpr const char* MSG_FLUSH_FAILED = "IO ERROR DURING FFLUSH";
+constexpr const char* MSG_NOT_SYNCED = "DATA_DIR NOT SYNCED. RECOVERING.";
+constexpr const char* MSG_TRAILER_RECOVERED = "INVARIANT FAILURE. Corrupt trailer recovered.";
+constexpr const char* MSG_TRAILER_NOT_RECOVERED = "INVARIANT FAILURE. Recover trailer FAILED!";
+constexpr const char* MSG_RUN_KORVISK =
+    "INVARIANT FAILURE. Recover trailer FAILED! please run korvisk.";
+constexpr const char* MSG_TRAILER_MADE_CORRUPT = "INVARIANT FAILURE. trailer MADE corrupt.";
+
 // The shared log file.
 constexpr const char* LOG_PATH = "C:\\USERROOT\\SYSTEM\\ERROR\\LOGFILE.DAT";
 

@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr uint16_t CODE_LOCK_TIMEOUT = 54018;
-
 // The stream mode and buffering for the open flags (without _O_CREAT).
 struct StreamKind {
   const char* mode;
@@ -45,7 +43,7 @@ FILE* lock_open(const char* path, int oflag, int pmode, int tries, int delay, bo
   int fd = -1;
   for (;;) {
     if (--tries == 0) {
-      if (report) log_error_text(LOG_CLASS_EXECUTION, CODE_LOCK_TIMEOUT, MSG_LOCK_TIMEOUT);
+      if (report) log_error_text(LOG_CLASS_EXECUTION, REPORT_LOCK_TIMEOUT, MSG_LOCK_TIMEOUT);
       return nullptr;
     }
     errno = 0;

@@ -13,13 +13,17 @@
 namespace testenv {
 
 std::vector<uint32_t> pauses;
+std::function<void()> on_pause;
 std::vector<std::string> popups;
 uint32_t fixed_time = 0;
 uint32_t fixed_ticks = 0;
 
 namespace {
 
-void count_pause(uint32_t ms) { pauses.push_back(ms); }
+void count_pause(uint32_t ms) {
+  pauses.push_back(ms);
+  if (on_pause) on_pause();
+}
 
 uint32_t hooked_time() { return fixed_time ? fixed_time : static_cast<uint32_t>(std::time(nullptr)); }
 
@@ -101,6 +105,7 @@ void StoreTest::SetUp() {
     plat_setenv(var, nullptr);
   }
   testenv::pauses.clear();
+  testenv::on_pause = nullptr;
   testenv::popups.clear();
   testenv::fixed_time = 0;
   testenv::fixed_ticks = 0;
@@ -116,6 +121,7 @@ void StoreTest::SetUp() {
 }
 
 void StoreTest::TearDown() {
+  testenv::on_pause = nullptr;
   reset_library_state();
   plat_set_hooks(nullptr);
   plat_set_codepage(0);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,9 @@ namespace testenv {
 
 // Pauses asked for through the sleep hook (milliseconds), in order.
 extern std::vector<uint32_t> pauses;
+// Called at every pause after it is counted (a test can end a second
+// process's hold there); empty by default.
+extern std::function<void()> on_pause;
 // Message boxes shown: caption, a newline, then the text.
 extern std::vector<std::string> popups;
 // The values the clock hooks return; 0 means the real clock.

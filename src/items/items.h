@@ -1,0 +1,35 @@
+// Opening, creating and closing items: the internal steps behind
+// classic_open_item and classic_close_item.
+#pragma once
+
+#include <cstdio>
+
+#include "classic.h"
+#include "ctl/records.h"
+
+// The attempt budget of an item operation, shared by all its waits.
+constexpr int ITEM_ATTEMPTS = 41;
+
+// The user id stamped on items: the registry value UserId under
+// Software\Halvorn, at most three characters (empty when missing or
+// longer).  user holds 4 bytes.
+void read_user_id(char* user);
+
+// Opens the item of the current entry; the control file stands just past the
+// entry.  1, 1002, 1007 or a translation status.
+int open_existing_item(FILE** stream, FILE* ctl, int mode, const char* ctl_path,
+                       const char* pattern, const char* user);
+
+// Creates a new item (or a new version of the current entry when mode holds
+// ITEM_REPLACE) under the normalised key; the control file stands just past
+// the old entry or the insertion point.  1 with *stream positioned at the
+// new slot's data; 1011 and 1012 ask the caller to wait and try again.
+int create_item(FILE* ctl, FILE** stream, int mode, const char* key, const char* ctl_path,
+                const char* pattern, const CTRL_ENTRY_INFO* info, const CtlEntry* old,
+                const char* user);
+
+// Closes a data stream and forgets it.
+void close_data(FILE** stream);
+
+// Writes the current data-file header at the start of the stream.
+bool write_data_header(FILE* stream);
