@@ -236,6 +236,24 @@ CLASSIC_API int classic_open_item(const char* ctl_path, const char* name, short 
  * owns it. */
 CLASSIC_API int classic_close_item(const char* ctl_path, const char* name, FILE* stream);
 
+/* Deletes an item: its entry moves to the deleted tail; its bytes stay.
+ * Waits for an open item.  1; 1002; 1007; 1011 readers stayed; 1012 a
+ * writer stayed; or a session status. */
+CLASSIC_API int classic_delete_item(const char* ctl_path, const char* name, const char* pattern);
+/* Brings back the most recently deleted version of a name: 1; 1006 a live
+ * item has the name; 1007 none deleted; 1002; or a session status. */
+CLASSIC_API int classic_undelete_item(const char* ctl_path, const char* name,
+                                      const char* pattern);
+/* Renames a closed item (waiting for an open one): 1; 1002; 1006 the new
+ * name is in use (also when it is the old one); 1007; 1011; 1012; or a
+ * session or translation status. */
+CLASSIC_API int classic_rename_item(const char* ctl_path, const char* old_name,
+                                    const char* new_name, const char* pattern);
+/* Sets an item's 16-bit attribute, open or not.  Note the order: the pattern
+ * comes before the name.  1; 1007; 1002; or a session status. */
+CLASSIC_API int classic_set_attribute(const char* ctl_path, const char* pattern, const char* name,
+                                      short attribute);
+
 /* ------------------------------------------------------------------------
  * Lock files
  * ------------------------------------------------------------------------ */

@@ -33,3 +33,12 @@ void close_data(FILE** stream);
 
 // Writes the current data-file header at the start of the stream.
 bool write_data_header(FILE* stream);
+
+// Searches the deleted tail backwards for the normalised key.  1: found
+// (out holds the entry, the stream just past it); 1007; 1002.
+int find_deleted_entry(FILE* ctl, const char* key, CtlEntry* out);
+
+// Writes an attribute into the slot record of an entry.  1, 1002 or the
+// translation status.
+int set_slot_attribute(const char* ctl_path, const char* pattern, const CtlEntry* entry,
+                       uint16_t attribute);

@@ -1,0 +1,116 @@
+// Deleting and undeleting items.
+//
+// Deletion never removes bytes: the entry leaves the sorted run of live
+// entries and becomes the last record of the deleted tail, its deleted bit
+// is set in the entry and in its slot record, and the total items go down by
+// one.  Undeletion brings back the most recently deleted entry of a name.
+// The control file is changed first, then the slot flag, then the trailer
+// at the close of the session.
+#include <cstring>
+
+#include "ctl/names.h"
+#include "ctl/search.h"
+#include "ctl/session.h"
+#include "errlog/errlog.h"
+#include "items/datafile.h"
+#include "items/items.h"
+#include "locking/lockfile.h"
+
+namespace {
+
+bool opened(int status) { return status == CLASSIC_OK || status == CLASSIC_OK_REMOVABLE; }
+
+// Names already normalised compare byte by byte, up to a NUL both share.
+bool same_name(const char* a, const char* b) { return std::strncmp(a, b, ITEM_NAME_SIZE) == 0; }
+
+}  // namespace
+
+// Searches the deleted tail backwards from the last record before the
+// trailer.  1: found (out holds it, the stream just past it); 1007: not in
+// the tail; 1002: a read failed.
+int find_deleted_entry(FILE* ctl, const char* key, CtlEntry* out) {
+  if (std::fseek(ctl, -2 * CTL_RECORD_SIZE, SEEK_END) != 0) return CLASSIC_NOT_FOUND;
+  for (;;) {
+    if (std::fread(out, sizeof *out, 1, ctl) != 1) return CLASSIC_IO_ERROR;
+    if (!(out->flags & ENTRY_DELETED)) return CLASSIC_NOT_FOUND;
+    if (same_name(out->name, key)) return CLASSIC_OK;
+    if (std::fseek(ctl, -2 * CTL_RECORD_SIZE, SEEK_CUR) != 0) return CLASSIC_NOT_FOUND;
+  }
+}
+
+int classic_delete_item(const char* ctl_path, const char* name, const char* pattern) {
+  char key[ITEM_NAME_SIZE];
+  normalize_item_name(key, name ? name : "", ITEM_NAME_SIZE);
+  FILE* ctl = nullptr;
+  int status = 0;
+  for (int attempts = ITEM_ATTEMPTS;; lock_wait(1, LOCK_DELAY_MS)) {
+    status = ctl_open(&ctl, ctl_path, CTL_UPDATE);
+    if (!opened(status)) return status;
+    int found = ctl_find_entry(ctl, key, &g_entry);
+    if (found != CLASSIC_OK) {
+      ctl_close(ctl, CTL_UPDATE, status);
+      return found;
+    }
+    if (g_entry.open_state == 0) break;
+    bool writer = g_entry.open_state < 0;
+    ctl_close(ctl, CTL_UPDATE, status);
+    if (--attempts == 0) {
+      log_error_text(LOG_CLASS_EXECUTION, writer ? REPORT_DELETE_WRITER : REPORT_DELETE_READERS,
+                     MSG_LOCK_TIMEOUT);
+      return writer ? CLASSIC_LOCKED : CLASSIC_READERS_PRESENT;
+    }
+  }
+
+  g_entry.flags |= ENTRY_DELETED;
+  long p = std::ftell(ctl);
+  int r = CLASSIC_OK;
+  if (p == g_trailer_offset) {
+    // Already the last record before the trailer: flagged in place.
+    if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 ||
+        std::fwrite(&g_entry, sizeof g_entry, 1, ctl) != 1) {
+      r = CLASSIC_IO_ERROR;
+    }
+  } else {
+    r = remove_entry(ctl, &g_entry, p - CTL_RECORD_SIZE, g_trailer_offset);
+  }
+  if (r != CLASSIC_OK) {
+    ctl_close(ctl, CTL_UPDATE, status);
+    return r;
+  }
+  r = set_slot_flags(ctl_path, pattern, &g_entry, 0xFF, ENTRY_DELETED);
+  if (r == CLASSIC_OK) --g_trailer.total_items;
+  ctl_close(ctl, CTL_UPDATE, status);
+  return r;
+}
+
+int classic_undelete_item(const char* ctl_path, const char* name, const char* pattern) {
+  FILE* ctl = nullptr;
+  int status = ctl_open(&ctl, ctl_path, CTL_UPDATE);
+  if (!opened(status)) return status;
+  char key[ITEM_NAME_SIZE];
+  normalize_item_name(key, name ? name : "", ITEM_NAME_SIZE);
+  int r = ctl_find_entry(ctl, key, &g_scratch_entry);
+  if (r == CLASSIC_OK) {
+    r = CLASSIC_NAME_IN_USE;
+  } else if (r == CLASSIC_NOT_FOUND) {
+    long q = -1;
+    if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (q = std::ftell(ctl)) < 0) {
+      r = CLASSIC_IO_ERROR;
+    } else {
+      r = find_deleted_entry(ctl, key, &g_entry);
+    }
+    if (r == CLASSIC_OK) {
+      long d = -1;
+      if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (d = std::ftell(ctl)) < 0) {
+        r = CLASSIC_IO_ERROR;
+      } else {
+        g_entry.flags &= static_cast<uint8_t>(~ENTRY_DELETED);
+        r = insert_entry(ctl, &g_entry, d, q);
+        if (r == CLASSIC_OK) r = set_slot_flags(ctl_path, pattern, &g_entry, 0xFD, 0);
+        if (r == CLASSIC_OK) ++g_trailer.total_items;
+      }
+    }
+  }
+  ctl_close(ctl, CTL_UPDATE, status);
+  return r;
+}

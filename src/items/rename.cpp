@@ -1,0 +1,154 @@
+// Renaming items and setting their attribute.
+//
+// Both keep the entry and the slot record in step and change neither stamps,
+// size, suffix, slot nor the trailer's counters.  The control file is
+// changed first, then the data file.
+#include <cstring>
+
+#include "ctl/names.h"
+#include "ctl/search.h"
+#include "ctl/session.h"
+#include "errlog/errlog.h"
+#include "items/datafile.h"
+#include "items/items.h"
+#include "locking/lockfile.h"
+#include "platform/platform.h"
+#include "storage/netxlat.h"
+
+namespace {
+
+bool opened(int status) { return status == CLASSIC_OK || status == CLASSIC_OK_REMOVABLE; }
+
+// Opens the data file of an entry for an update of its header: the stream
+// (unbuffered) with the header read into the current data-file header, or
+// null with the status in *status.
+FILE* open_header(const char* ctl_path, const char* pattern, const char* suffix, int* status) {
+  *status = translate_data_file(ctl_path, pattern, suffix);
+  if (*status != CLASSIC_OK) return nullptr;
+  *status = CLASSIC_IO_ERROR;
+  int fd = plat_sopen(g_translated_path, CLASSIC_O_RDWR | CLASSIC_O_BINARY, PLAT_SH_DENYNO,
+                      CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
+  if (fd < 0) return nullptr;
+  FILE* f = plat_fdopen(fd, "r+b");
+  if (!f) {
+    plat_close(fd);
+    return nullptr;
+  }
+  std::setvbuf(f, nullptr, _IONBF, 0);
+  if (std::fread(&g_data_header, sizeof g_data_header, 1, f) != 1) {
+    std::fclose(f);
+    return nullptr;
+  }
+  *status = CLASSIC_OK;
+  return f;
+}
+
+}  // namespace
+
+int set_slot_attribute(const char* ctl_path, const char* pattern, const CtlEntry* entry,
+                       uint16_t attribute) {
+  int status = CLASSIC_OK;
+  FILE* f = open_header(ctl_path, pattern, entry->suffix, &status);
+  if (!f) return status;
+  SlotRecord* slot = slot_of(*entry);
+  bool written = false;
+  if (slot) {
+    slot->attribute = attribute;
+    written = write_data_header(f);
+  }
+  std::fclose(f);
+  return written ? CLASSIC_OK : CLASSIC_IO_ERROR;
+}
+
+int classic_rename_item(const char* ctl_path, const char* old_name, const char* new_name,
+                        const char* pattern) {
+  char old_key[ITEM_NAME_SIZE];
+  normalize_item_name(old_key, old_name ? old_name : "", ITEM_NAME_SIZE);
+  FILE* ctl = nullptr;
+  int status = 0;
+  for (int attempts = ITEM_ATTEMPTS;; lock_wait(1, LOCK_DELAY_MS)) {
+    status = ctl_open(&ctl, ctl_path, CTL_UPDATE);
+    if (!opened(status)) return status;
+    int found = ctl_find_entry(ctl, old_key, &g_entry);
+    if (found != CLASSIC_OK) {
+      ctl_close(ctl, CTL_UPDATE, status);
+      return found;
+    }
+    if (g_entry.open_state == 0) break;
+    bool writer = g_entry.open_state < 0;
+    ctl_close(ctl, CTL_UPDATE, status);
+    if (--attempts == 0) {
+      // Readers that stay are not reported.
+      if (writer) log_error_text(LOG_CLASS_EXECUTION, REPORT_RENAME_WRITER, MSG_LOCK_TIMEOUT);
+      return writer ? CLASSIC_LOCKED : CLASSIC_READERS_PRESENT;
+    }
+  }
+
+  // The entry under its new name goes to the new name's place among the
+  // live entries.
+  char new_key[ITEM_NAME_SIZE];
+  normalize_item_name(new_key, new_name ? new_name : "", ITEM_NAME_SIZE);
+  std::memcpy(g_entry.name, new_key, ITEM_NAME_SIZE);
+  CtlEntry renamed = g_entry;
+  auto fail = [&](int r) {
+    ctl_close(ctl, CTL_UPDATE, status);
+    return r;
+  };
+  long o = -1;
+  if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (o = std::ftell(ctl)) < 0) {
+    return fail(CLASSIC_IO_ERROR);
+  }
+  int found = ctl_find_entry(ctl, new_key, &g_scratch_entry);
+  if (found == CLASSIC_OK) return fail(CLASSIC_NAME_IN_USE);
+  if (found != CLASSIC_NOT_FOUND) return fail(found);
+  long n = -1;
+  if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (n = std::ftell(ctl)) < 0) {
+    return fail(CLASSIC_IO_ERROR);
+  }
+  int r = CLASSIC_OK;
+  if (n == o) {
+    if (std::fseek(ctl, o, SEEK_SET) != 0 || std::fwrite(&renamed, sizeof renamed, 1, ctl) != 1) {
+      r = CLASSIC_IO_ERROR;
+    }
+  } else if (n > o) {
+    r = remove_entry(ctl, &renamed, o, n);
+  } else {
+    r = insert_entry(ctl, &renamed, o, n);
+  }
+  if (r != CLASSIC_OK) return fail(r);
+
+  // Then the slot record's name.
+  FILE* data = open_header(ctl_path, pattern, renamed.suffix, &r);
+  if (!data) return fail(r);
+  SlotRecord* slot = slot_of(renamed);
+  bool written = false;
+  if (slot) {
+    std::memcpy(slot->name, new_key, ITEM_NAME_SIZE);
+    written = write_data_header(data);
+  }
+  std::fclose(data);
+  ctl_close(ctl, CTL_UPDATE, status);
+  return written ? CLASSIC_OK : CLASSIC_IO_ERROR;
+}
+
+int classic_set_attribute(const char* ctl_path, const char* pattern, const char* name,
+                          short attribute) {
+  FILE* ctl = nullptr;
+  int status = ctl_open(&ctl, ctl_path, CTL_UPDATE);
+  if (!opened(status)) return status;
+  char key[ITEM_NAME_SIZE];
+  normalize_item_name(key, name ? name : "", ITEM_NAME_SIZE);
+  if (ctl_find_entry(ctl, key, &g_entry) != CLASSIC_OK) {
+    ctl_close(ctl, CTL_UPDATE, status);
+    return CLASSIC_NOT_FOUND;
+  }
+  g_entry.attribute = static_cast<uint16_t>(attribute);
+  if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || std::ftell(ctl) < 0 ||
+      std::fwrite(&g_entry, sizeof g_entry, 1, ctl) != 1) {
+    ctl_close(ctl, CTL_UPDATE, status);
+    return CLASSIC_IO_ERROR;
+  }
+  int r = set_slot_attribute(ctl_path, pattern, &g_entry, static_cast<uint16_t>(attribute));
+  ctl_close(ctl, CTL_UPDATE, status);
+  return r == CLASSIC_OK ? CLASSIC_OK : CLASSIC_IO_ERROR;
+}
