@@ -227,6 +227,22 @@ CLASSIC_API void classic_lock_close(FILE* stream);
  * Logins
  * ------------------------------------------------------------------------ */
 
+/* Logs this workstation in to the area (its folder path, without a trailing
+ * separator) under tag (0 to 3 characters): a login file named "log", the
+ * node name in four places ('-' for blanks), "." and the tag, and one more
+ * count in login.ctl.  1; 0 for a longer tag; 1002 when the login file
+ * cannot be made; else the session or translation status (1018 while the
+ * area is locked, 1015 without login.ctl).  Areas on A: and B: give 1 and
+ * are not touched. */
+CLASSIC_API int classic_login_area(const char* area, const char* tag);
+/* Deletes the login file and lowers the counts (never below 0).  Results as
+ * classic_login_area; a missing login file is no error. */
+CLASSIC_API int classic_logout_area(const char* area, const char* tag);
+/* Creates or deletes the area's login.ctl: the result of
+ * classic_create_control_file or classic_delete_control_file; 1 on A: and
+ * B:. */
+CLASSIC_API int classic_login_create(const char* area);
+CLASSIC_API int classic_login_delete(const char* area);
 /* Always 1: every area is accessible. */
 CLASSIC_API int classic_accessable(void);
 
