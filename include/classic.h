@@ -247,6 +247,24 @@ CLASSIC_API int classic_login_delete(const char* area);
 CLASSIC_API int classic_accessable(void);
 
 /* ------------------------------------------------------------------------
+ * Area locks
+ *
+ * area is the area's folder path ending with a separator.  An area lock
+ * marks login.ctl and every control file of data\ and param\ as held by an
+ * area lock until classic_area_unlock; other sessions on them are refused
+ * with 1018 meanwhile.  Results: 1; 1000 on A: or B: (nothing changed);
+ * 1018 when already locked; 1019 when logins are counted and force is 0;
+ * 1020 when forced over logins (the login files are deleted and the counts
+ * cleared); 1021 when a control file had open items (it is marked all the
+ * same); 1022 when unlocking finds a file that is not locked; 1004 for a
+ * path too long; or a session status.  Every file is visited whatever
+ * fails on another.
+ * ------------------------------------------------------------------------ */
+
+CLASSIC_API int classic_area_lock(int force, const char* area);
+CLASSIC_API int classic_area_unlock(const char* area);
+
+/* ------------------------------------------------------------------------
  * Unique scratch files
  *
  * Names are 8.3 names made from a name template (default "????????") and an
