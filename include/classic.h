@@ -274,8 +274,42 @@ CLASSIC_API void classic_lock_close(FILE* stream);
  * Logins
  * ------------------------------------------------------------------------ */
 
+/* Logs this workstation in to the area (its folder path, without a trailing
+ * separator) under tag (0 to 3 characters): a login file named "log", the
+ * node name in four places ('-' for blanks), "." and the tag, and one more
+ * count in login.ctl.  1; 0 for a longer tag; 1002 when the login file
+ * cannot be made; else the session or translation status (1018 while the
+ * area is locked, 1015 without login.ctl).  Areas on A: and B: give 1 and
+ * are not touched. */
+CLASSIC_API int classic_login_area(const char* area, const char* tag);
+/* Deletes the login file and lowers the counts (never below 0).  Results as
+ * classic_login_area; a missing login file is no error. */
+CLASSIC_API int classic_logout_area(const char* area, const char* tag);
+/* Creates or deletes the area's login.ctl: the result of
+ * classic_create_control_file or classic_delete_control_file; 1 on A: and
+ * B:. */
+CLASSIC_API int classic_login_create(const char* area);
+CLASSIC_API int classic_login_delete(const char* area);
 /* Always 1: every area is accessible. */
 CLASSIC_API int classic_accessable(void);
+
+/* ------------------------------------------------------------------------
+ * Area locks
+ *
+ * area is the area's folder path ending with a separator.  An area lock
+ * marks login.ctl and every control file of data\ and param\ as held by an
+ * area lock until classic_area_unlock; other sessions on them are refused
+ * with 1018 meanwhile.  Results: 1; 1000 on A: or B: (nothing changed);
+ * 1018 when already locked; 1019 when logins are counted and force is 0;
+ * 1020 when forced over logins (the login files are deleted and the counts
+ * cleared); 1021 when a control file had open items (it is marked all the
+ * same); 1022 when unlocking finds a file that is not locked; 1004 for a
+ * path too long; or a session status.  Every file is visited whatever
+ * fails on another.
+ * ------------------------------------------------------------------------ */
+
+CLASSIC_API int classic_area_lock(int force, const char* area);
+CLASSIC_API int classic_area_unlock(const char* area);
 
 /* ------------------------------------------------------------------------
  * Unique scratch files

@@ -1,4 +1,163 @@
 // Logins of workstations to storage areas.
+//
+// A login leaves two traces in the area's folder: a login file named after
+// this workstation's node name and the caller's tag, and one more count in
+// the two login counters of login.ctl's trailer (its item count and its open
+// count).  The counters are what an area lock looks at; they count calls,
+// not files.  login.ctl is changed only inside a control-file session, so
+// logins of all workstations are serialized by its lock; the login files
+// are written without a lock.
+//
+// Areas on the floppy drives A: and B: take part in no login.
+#include <cctype>
+#include <cstring>
+
 #include "classic.h"
+#include "ctl/session.h"
+#include "locking/trim.h"
+#include "platform/platform.h"
+#include "storage/hostinfo.h"
+#include "storage/netxlat.h"
+
+namespace {
+
+constexpr const char* kLoginControlFile = "login.ctl";
+constexpr const char* kLoginDataPattern = "login%c%c%c.log";
+constexpr size_t kMaxTag = 3;
+constexpr int kNodePlaces = 4;
+// "log", four places of node name, ".", a tag of up to three characters.
+constexpr size_t kLoginNameSize = 3 + kNodePlaces + 1 + kMaxTag + 1;
+
+bool is_floppy_area(const char* area) {
+  int drive = std::toupper(static_cast<unsigned char>(area[0]));
+  return (drive == 'A' || drive == 'B') && area[1] == ':';
+}
+
+// out (XLAT_PATH_SIZE bytes) := area without its trailing white space, a
+// backslash, name.  False (out untouched) when the path would be longer than
+// path translation accepts.
+bool area_file_path(char* out, const char* area, const char* name) {
+  size_t n = trimmed_length(area);
+  size_t m = std::strlen(name);
+  if (n + 1 + m > XLAT_MAX_PATH) return false;
+  std::memcpy(out, area, n);
+  out[n] = '\\';
+  std::memcpy(out + n + 1, name, m + 1);
+  return true;
+}
+
+// The login file of this workstation for tag: "log", the node name in four
+// places ('-' for a blank or a place beyond the name), ".", the tag as the
+// caller spelt it.  The host information must have been gathered.
+void login_file_name(char* out, const char* tag) {
+  const char* node = host_info().node;
+  std::memcpy(out, "log", 3);
+  bool ended = false;
+  for (int i = 0; i < kNodePlaces; ++i) {
+    if (node[i] == 0) ended = true;
+    out[3 + i] = ended || node[i] == ' ' ? '-' : node[i];
+  }
+  out[3 + kNodePlaces] = '.';
+  std::memcpy(out + 4 + kNodePlaces, tag, std::strlen(tag) + 1);
+}
+
+// Translates the path of tag's login file in area into the translated-path
+// buffer: 1, or the translation status (1004 for a path too long).
+int translate_login_file(const char* area, const char* tag, char* name) {
+  login_file_name(name, tag);
+  char path[XLAT_PATH_SIZE];
+  if (!area_file_path(path, area, name)) return CLASSIC_CANNOT_REMOVE;
+  return classic_netxlat(path, g_translated_path);
+}
+
+// Creates the login file (an existing one is kept, not truncated) holding
+// its own name.  False when it cannot be opened or written.
+bool write_login_file(const char* name) {
+  int fd = plat_sopen(g_translated_path, CLASSIC_O_WRONLY | CLASSIC_O_CREAT | CLASSIC_O_BINARY,
+                      PLAT_SH_DENYNO, CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
+  if (fd < 0) return false;
+  int len = static_cast<int>(std::strlen(name));
+  bool whole = plat_write(fd, name, static_cast<unsigned>(len)) == len;
+  plat_close(fd);
+  return whole;
+}
+
+// Opens a session on area's login.ctl for update: the session status, or
+// 1004 when the path cannot be formed.
+int open_login_control(FILE** stream, const char* area) {
+  char path[XLAT_PATH_SIZE];
+  if (!area_file_path(path, area, kLoginControlFile)) return CLASSIC_CANNOT_REMOVE;
+  return ctl_open(stream, path, CTL_UPDATE);
+}
+
+}  // namespace
+
+int classic_login_area(const char* area, const char* tag) {
+  ensure_host_info();
+  if (!tag) tag = "";
+  if (std::strlen(tag) > kMaxTag) return 0;
+  if (!area) return CLASSIC_CANNOT_REMOVE;
+  if (is_floppy_area(area)) return CLASSIC_OK;
+
+  FILE* stream = nullptr;
+  int status = open_login_control(&stream, area);
+  if (status != CLASSIC_OK) return status;
+  char name[kLoginNameSize];
+  status = translate_login_file(area, tag, name);
+  if (status == CLASSIC_OK) {
+    if (write_login_file(name)) {
+      g_trailer.total_items = static_cast<int16_t>(g_trailer.total_items + 1);
+      g_trailer.open_count = static_cast<uint16_t>(g_trailer.open_count + 1);
+    } else {
+      status = CLASSIC_IO_ERROR;
+    }
+  }
+  // The trailer goes back whatever happened to the login file.
+  ctl_close(stream, CTL_UPDATE, CLASSIC_OK);
+  return status;
+}
+
+int classic_logout_area(const char* area, const char* tag) {
+  if (!tag) tag = "";
+  if (std::strlen(tag) > kMaxTag) return 0;
+  if (!area) return CLASSIC_CANNOT_REMOVE;
+  if (is_floppy_area(area)) return CLASSIC_OK;
+
+  // The session's path translation gathers the host information that the
+  // login file's name needs.
+  FILE* stream = nullptr;
+  int status = open_login_control(&stream, area);
+  if (status != CLASSIC_OK) return status;
+  char name[kLoginNameSize];
+  status = translate_login_file(area, tag, name);
+  if (status == CLASSIC_OK) {
+    // A workstation that is not logged in has no file: no error.
+    plat_unlink(g_translated_path);
+    if (g_trailer.total_items != 0) {
+      g_trailer.total_items = static_cast<int16_t>(g_trailer.total_items - 1);
+    }
+    if (g_trailer.open_count != 0) {
+      g_trailer.open_count = static_cast<uint16_t>(g_trailer.open_count - 1);
+    }
+  }
+  ctl_close(stream, CTL_UPDATE, CLASSIC_OK);
+  return status;
+}
+
+int classic_login_create(const char* area) {
+  if (!area) return CLASSIC_CANNOT_REMOVE;
+  if (is_floppy_area(area)) return CLASSIC_OK;
+  char path[XLAT_PATH_SIZE];
+  if (!area_file_path(path, area, kLoginControlFile)) return CLASSIC_CANNOT_REMOVE;
+  return classic_create_control_file(path);
+}
+
+int classic_login_delete(const char* area) {
+  if (!area) return CLASSIC_CANNOT_REMOVE;
+  if (is_floppy_area(area)) return CLASSIC_OK;
+  char path[XLAT_PATH_SIZE];
+  if (!area_file_path(path, area, kLoginControlFile)) return CLASSIC_CANNOT_REMOVE;
+  return classic_delete_control_file(path, kLoginDataPattern);
+}
 
 int classic_accessable(void) { return 1; }
