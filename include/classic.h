@@ -16,6 +16,10 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#ifdef __cplusplus
+#include <vector>
+#endif
+
 /* CLASSIC_API marks the exported names.  The library's own build defines it
  * (default visibility on ELF systems); callers need not.  A caller that wants
  * __declspec(dllimport) on Windows may define it before including this
@@ -253,6 +257,22 @@ CLASSIC_API int classic_rename_item(const char* ctl_path, const char* old_name,
  * comes before the name.  1; 1007; 1002; or a session status. */
 CLASSIC_API int classic_set_attribute(const char* ctl_path, const char* pattern, const char* name,
                                       short attribute);
+
+/* Raw transfer: an item's bytes under a read session held for the whole
+ * transfer (the item is not registered as open; a writer is waited for).
+ * Streams are C streams passed as pointers.  Results: 1; 1002; 1007; 1012
+ * a writer stayed; or a session or translation status. */
+CLASSIC_API int classic_copy_raw_item(const char* ctl_path, const char* name, const char* pattern,
+                                      unsigned long* dest);
+#ifdef __cplusplus
+/* The item's bytes into out (emptied, with its storage released, on a failed
+ * read; an item of size 0 gives 1002). */
+CLASSIC_API int classic_read_raw_item(const char* ctl_path, const char* name, const char* pattern,
+                                      std::vector<char>& out);
+#endif
+/* Copies count bytes from stream src to stream dst: 1, or 1002 when a read
+ * or write falls short. */
+CLASSIC_API int classic_copy_file(unsigned long* src, unsigned long* dst, long count);
 
 /* ------------------------------------------------------------------------
  * Lock files

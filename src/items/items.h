@@ -42,3 +42,11 @@ int find_deleted_entry(FILE* ctl, const char* key, CtlEntry* out);
 // translation status.
 int set_slot_attribute(const char* ctl_path, const char* pattern, const CtlEntry* entry,
                        uint16_t attribute);
+
+// Opens an item's data for a raw transfer under a read session held until
+// close_raw_item (also after most failures).  1 with *data positioned at the
+// item's first byte; 1007; 1002; 1012 when a writer stayed through the
+// attempts (nothing held then); or a session or translation status.
+int open_raw_item(const char* ctl_path, const char* name, const char* pattern, FILE** ctl,
+                  FILE** data, int* status);
+void close_raw_item(FILE* data, FILE* ctl, int status);

@@ -1,0 +1,131 @@
+// Raw item transfer: an item's bytes copied to a stream or read into memory
+// under a read session held for the whole transfer, without registering as
+// a reader; and stream-to-stream copies.  Every transfer moves its bytes
+// through the entry window, at most 2048 bytes per read-write pair.
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "ctl/names.h"
+#include "ctl/search.h"
+#include "ctl/session.h"
+#include "ctl/window.h"
+#include "errlog/errlog.h"
+#include "items/datafile.h"
+#include "items/items.h"
+#include "locking/lockfile.h"
+#include "platform/platform.h"
+#include "storage/netxlat.h"
+
+namespace {
+
+bool opened(int status) { return status == CLASSIC_OK || status == CLASSIC_OK_REMOVABLE; }
+
+char* transfer_buffer() { return reinterpret_cast<char*>(g_window); }
+
+// Moves count bytes from src to dst in blocks of the transfer buffer.
+int transfer(FILE* src, FILE* dst, long count) {
+  while (count > 0) {
+    size_t chunk = static_cast<size_t>(std::min<long>(count, WINDOW_BYTES));
+    if (std::fread(transfer_buffer(), chunk, 1, src) != 1 ||
+        std::fwrite(transfer_buffer(), chunk, 1, dst) != 1) {
+      return CLASSIC_IO_ERROR;
+    }
+    count -= static_cast<long>(chunk);
+  }
+  return CLASSIC_OK;
+}
+
+}  // namespace
+
+// Opens an item's data for a raw transfer: the read session stays open
+// (its stream in *ctl, its status in *status) until close_raw_item, also on
+// most failures.  1 with *data at the item's first byte, 1007, 1002, 1012
+// (a writer stayed; nothing is held then) or a session or translation
+// status.
+int open_raw_item(const char* ctl_path, const char* name, const char* pattern, FILE** ctl,
+                  FILE** data, int* status) {
+  char key[ITEM_NAME_SIZE];
+  normalize_item_name(key, name ? name : "", ITEM_NAME_SIZE);
+  FILE* session = nullptr;
+  int open_status = 0;
+  for (int attempts = ITEM_ATTEMPTS;; lock_wait(1, LOCK_DELAY_MS)) {
+    open_status = ctl_open(&session, ctl_path, CTL_READ);
+    if (!opened(open_status)) return open_status;
+    if (ctl_find_entry(session, key, &g_entry) != CLASSIC_OK) {
+      *ctl = session;
+      *status = open_status;
+      return CLASSIC_NOT_FOUND;
+    }
+    if (g_entry.open_state >= 0) break;  // readers do not stop a raw read
+    ctl_close(session, CTL_READ, open_status);
+    if (--attempts == 0) {
+      log_error_text(LOG_CLASS_EXECUTION, REPORT_OPEN_WRITER, MSG_LOCK_TIMEOUT);
+      return CLASSIC_LOCKED;
+    }
+  }
+  *ctl = session;
+  *status = open_status;
+  int r = translate_data_file(ctl_path, pattern, g_entry.suffix);
+  if (r != CLASSIC_OK) return r;
+  int fd = plat_sopen(g_translated_path, CLASSIC_O_RDONLY | CLASSIC_O_BINARY, PLAT_SH_DENYNO,
+                      CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
+  if (fd < 0) return CLASSIC_IO_ERROR;
+  FILE* f = plat_fdopen(fd, "rb");
+  if (!f) {
+    plat_close(fd);
+    return CLASSIC_IO_ERROR;
+  }
+  std::setvbuf(f, nullptr, _IONBF, 0);
+  *data = f;
+  SlotRecord* slot = slot_of(g_entry);
+  if (!slot || std::fread(&g_data_header, sizeof g_data_header, 1, f) != 1 ||
+      std::fseek(f, static_cast<long>(slot->data_offset), SEEK_SET) != 0) {
+    return CLASSIC_IO_ERROR;
+  }
+  return CLASSIC_OK;
+}
+
+void close_raw_item(FILE* data, FILE* ctl, int status) {
+  if (data) std::fclose(data);
+  if (ctl) ctl_close(ctl, CTL_READ, status);
+}
+
+int classic_copy_raw_item(const char* ctl_path, const char* name, const char* pattern,
+                          unsigned long* dest) {
+  FILE* ctl = nullptr;
+  FILE* data = nullptr;
+  int status = 0;
+  int r = open_raw_item(ctl_path, name, pattern, &ctl, &data, &status);
+  if (r == CLASSIC_OK) {
+    r = dest ? transfer(data, reinterpret_cast<FILE*>(dest), g_entry.size) : CLASSIC_IO_ERROR;
+  }
+  close_raw_item(data, ctl, status);
+  return r;
+}
+
+int classic_read_raw_item(const char* ctl_path, const char* name, const char* pattern,
+                          std::vector<char>& out) {
+  FILE* ctl = nullptr;
+  FILE* data = nullptr;
+  int status = 0;
+  int r = open_raw_item(ctl_path, name, pattern, &ctl, &data, &status);
+  if (r == CLASSIC_OK) {
+    try {
+      out.assign(static_cast<size_t>(std::max<int32_t>(g_entry.size, 0)), 0);
+      if (out.empty() || std::fread(out.data(), out.size(), 1, data) != 1) r = CLASSIC_IO_ERROR;
+    } catch (...) {
+      r = CLASSIC_IO_ERROR;  // memory for the item's bytes could not be had
+    }
+    if (r != CLASSIC_OK) std::vector<char>().swap(out);
+  }
+  close_raw_item(data, ctl, status);
+  return r;
+}
+
+int classic_copy_file(unsigned long* src, unsigned long* dst, long count) {
+  if (count < 1) return CLASSIC_OK;
+  if (!src || !dst) return CLASSIC_IO_ERROR;
+  return transfer(reinterpret_cast<FILE*>(src), reinterpret_cast<FILE*>(dst), count);
+}
