@@ -208,6 +208,37 @@ CLASSIC_API int classic_getcurrent_total_items(void);
 CLASSIC_API extern int32_t classic_blk_count;
 
 /* ------------------------------------------------------------------------
+ * Item lists
+ *
+ * Patterns: letters match either case; '*' any run of characters, '?' any
+ * one byte, '?+' a run of at least one; a character followed by '*' or '+'
+ * a run of that character; '\' makes the next character literal.  Only the
+ * first 20 bytes of a pattern count.  Deleted items are never listed.
+ * ------------------------------------------------------------------------ */
+
+/* Every item of the control file ctl whose name matches pattern, from byte
+ * *offset of the file on, as a list of records linked through prev/next in
+ * file order, which the caller frees with classic_free_item_list.  Returns
+ * the first record (null when nothing matched or on failure).  *status: 1;
+ * the open's status; 1002 when *offset cannot be reached or a pointer is
+ * null; 1001 when memory ran out; 0 when a block could not be read.  *more
+ * is 1 when the list stopped at 35,552 records.  On success *offset grows
+ * by 64 x records and *position is the last block's first entry index plus
+ * the records. */
+CLASSIC_API CTRL_ENTRY_INFO* classic_return_item_list(const char* ctl, const char* pattern, long* offset, long* position, char* more, int* status);
+/* One block of at most max (and at most 42) matching items, scanning from
+ * byte *offset of ctl.  1: *items is the first of the records, which the
+ * library owns (linked through prev/next; the next call overwrites them),
+ * *first the byte offset of the first record's entry and *offset where the
+ * next call resumes.  999 when no (more) items match or a block cannot be
+ * read, 1002 when *offset cannot be reached or a pointer is null, else the
+ * open's status.  Every call whose open succeeded sets classic_blk_count. */
+CLASSIC_API int classic_get_blk_items(const char* ctl, const char* pattern, int max, long* offset, long* first, CTRL_ENTRY_INFO** items);
+/* Frees a list of classic_return_item_list through its next links: 1, also
+ * for a null head. */
+CLASSIC_API int classic_free_item_list(CTRL_ENTRY_INFO* head);
+
+/* ------------------------------------------------------------------------
  * Lock files
  * ------------------------------------------------------------------------ */
 
