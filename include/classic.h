@@ -239,6 +239,29 @@ CLASSIC_API int classic_get_blk_items(const char* ctl, const char* pattern, int 
 CLASSIC_API int classic_free_item_list(CTRL_ENTRY_INFO* head);
 
 /* ------------------------------------------------------------------------
+ * Lay rules: the items of <area>lyrl.ctl (area ends with a separator; with
+ * "lyrl.ctl" at most 255 characters).  A category or prefix is a pattern
+ * that ends with a wildcard; the text before that wildcard (at most 20
+ * bytes count) is the part every name of the category begins with.
+ * ------------------------------------------------------------------------ */
+
+/* Lists the lay rules matching category block by block, starting at the
+ * category's first rule: the first call passes *offset and *first 0, later
+ * calls pass back what the previous one left; *items as in
+ * classic_get_blk_items.  1 (also when the file cannot be opened for the
+ * search: nothing listed), 999 when no (more) rules match, 1007 when no
+ * rule begins with the category or it is null or empty, 1004 when the area
+ * is null or too long, 1002 on a read failure or a null pointer, or the
+ * status of the statistics read. */
+CLASSIC_API int classic_find_layrule_catgy(const char* area, const char* category, long* offset, long* first, CTRL_ENTRY_INFO** items);
+/* *next = the first free number of the rules matching prefix whose names
+ * carry '_' at byte 15 and a number after it: 1 when none is numbered, else
+ * one past the unbroken run from the lowest number.  1; 0 when the file
+ * cannot be read or holds no item; 1007, 1004, 1002 as above; 999 when the
+ * rules matching prefix ran out before the file's item count. */
+CLASSIC_API int classic_find_next_layrule(const char* area, const char* prefix, int* next);
+
+/* ------------------------------------------------------------------------
  * Lock files
  * ------------------------------------------------------------------------ */
 
