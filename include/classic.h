@@ -275,6 +275,60 @@ CLASSIC_API int classic_read_raw_item(const char* ctl_path, const char* name, co
 CLASSIC_API int classic_copy_file(unsigned long* src, unsigned long* dst, long count);
 
 /* ------------------------------------------------------------------------
+ * Item lists
+ *
+ * Patterns: letters match either case; '*' any run of characters, '?' any
+ * one byte, '?+' a run of at least one; a character followed by '*' or '+'
+ * a run of that character; '\' makes the next character literal.  Only the
+ * first 20 bytes of a pattern count.  Deleted items are never listed.
+ * ------------------------------------------------------------------------ */
+
+/* Every item of the control file ctl whose name matches pattern, from byte
+ * *offset of the file on, as a list of records linked through prev/next in
+ * file order, which the caller frees with classic_free_item_list.  Returns
+ * the first record (null when nothing matched or on failure).  *status: 1;
+ * the open's status; 1002 when *offset cannot be reached or a pointer is
+ * null; 1001 when memory ran out; 0 when a block could not be read.  *more
+ * is 1 when the list stopped at 35,552 records.  On success *offset grows
+ * by 64 x records and *position is the last block's first entry index plus
+ * the records. */
+CLASSIC_API CTRL_ENTRY_INFO* classic_return_item_list(const char* ctl, const char* pattern, long* offset, long* position, char* more, int* status);
+/* One block of at most max (and at most 42) matching items, scanning from
+ * byte *offset of ctl.  1: *items is the first of the records, which the
+ * library owns (linked through prev/next; the next call overwrites them),
+ * *first the byte offset of the first record's entry and *offset where the
+ * next call resumes.  999 when no (more) items match or a block cannot be
+ * read, 1002 when *offset cannot be reached or a pointer is null, else the
+ * open's status.  Every call whose open succeeded sets classic_blk_count. */
+CLASSIC_API int classic_get_blk_items(const char* ctl, const char* pattern, int max, long* offset, long* first, CTRL_ENTRY_INFO** items);
+/* Frees a list of classic_return_item_list through its next links: 1, also
+ * for a null head. */
+CLASSIC_API int classic_free_item_list(CTRL_ENTRY_INFO* head);
+
+/* ------------------------------------------------------------------------
+ * Lay rules: the items of <area>lyrl.ctl (area ends with a separator; with
+ * "lyrl.ctl" at most 255 characters).  A category or prefix is a pattern
+ * that ends with a wildcard; the text before that wildcard (at most 20
+ * bytes count) is the part every name of the category begins with.
+ * ------------------------------------------------------------------------ */
+
+/* Lists the lay rules matching category block by block, starting at the
+ * category's first rule: the first call passes *offset and *first 0, later
+ * calls pass back what the previous one left; *items as in
+ * classic_get_blk_items.  1 (also when the file cannot be opened for the
+ * search: nothing listed), 999 when no (more) rules match, 1007 when no
+ * rule begins with the category or it is null or empty, 1004 when the area
+ * is null or too long, 1002 on a read failure or a null pointer, or the
+ * status of the statistics read. */
+CLASSIC_API int classic_find_layrule_catgy(const char* area, const char* category, long* offset, long* first, CTRL_ENTRY_INFO** items);
+/* *next = the first free number of the rules matching prefix whose names
+ * carry '_' at byte 15 and a number after it: 1 when none is numbered, else
+ * one past the unbroken run from the lowest number.  1; 0 when the file
+ * cannot be read or holds no item; 1007, 1004, 1002 as above; 999 when the
+ * rules matching prefix ran out before the file's item count. */
+CLASSIC_API int classic_find_next_layrule(const char* area, const char* prefix, int* next);
+
+/* ------------------------------------------------------------------------
  * Lock files
  * ------------------------------------------------------------------------ */
 

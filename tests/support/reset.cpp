@@ -5,6 +5,7 @@
 #include "ctl/session.h"
 #include "ctl/types.h"
 #include "items/datafile.h"
+#include "queries/lists.h"
 #include "scratch/unique.h"
 #include "storage/areas.h"
 #include "storage/devices.h"
@@ -24,6 +25,7 @@ void reset_library_state() {
   reset_datafile_state();
   reset_search_state();
   reset_lookup_state();
+  reset_lists_state();
   reset_names_state();
   reset_unique_state();
 }
