@@ -113,7 +113,8 @@ int classic_read_raw_item(const char* ctl_path, const char* name, const char* pa
   int r = open_raw_item(ctl_path, name, pattern, &ctl, &data, &status);
   if (r == CLASSIC_OK) {
     try {
-      out.assign(static_cast<size_t>(std::max<int32_t>(g_entry.size, 0)), 0);
+      int32_t size = g_entry.size;
+      out.assign(static_cast<size_t>(size > 0 ? size : 0), 0);
       if (out.empty() || std::fread(out.data(), out.size(), 1, data) != 1) r = CLASSIC_IO_ERROR;
     } catch (...) {
       r = CLASSIC_IO_ERROR;  // memory for the item's bytes could not be had
