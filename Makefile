@@ -12,7 +12,7 @@ PACKAGES := cmake make g++ libboost-dev googletest libgtest-dev libgmock-dev \
 CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo
 WINE_PREFIX := $(abspath $(BUILD))/wineprefix
 
-.PHONY: all deps native asan win64 win32 test test-native test-asan test-win64 test-win32 demo clean
+.PHONY: all deps native asan win64 win32 test test-native test-asan test-win64 test-win32 demo bench clean
 
 all: native
 
@@ -70,6 +70,12 @@ demo: native
 	rm -rf demo-root
 	mkdir -p demo-root/c/userroot/storage
 	CLASSIC_ROOT=$(CURDIR)/demo-root $(BUILD)/native/classic
+
+# Benchmarks of look-ups, creation, listing and open/close on a scratch store.
+bench: deps
+	cmake -S . -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DCLASSIC_BENCH=ON -DCLASSIC_TESTS=OFF -DCLASSIC_TOOLS=OFF
+	cmake --build $(BUILD)/bench -j$(JOBS)
+	$(BUILD)/bench/classic_bench
 
 clean:
 	rm -rf $(BUILD) demo-root
