@@ -87,16 +87,8 @@ int repair_stale_trailer(const char* ctl_path, uint16_t failed_report) {
 // Opens the translated data-file path for reading and writing as the new
 // item's stream.
 bool open_data_stream(FILE** stream) {
-  int fd = plat_sopen(g_translated_path, CLASSIC_O_RDWR | CLASSIC_O_BINARY, PLAT_SH_DENYNO,
-                      CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
-  if (fd < 0) return false;
-  *stream = plat_fdopen(fd, "r+b");
-  if (!*stream) {
-    plat_close(fd);
-    return false;
-  }
-  std::setvbuf(*stream, nullptr, _IOFBF, kNewItemBuffer);
-  return true;
+  *stream = open_data_file(CLASSIC_O_RDWR | CLASSIC_O_BINARY, "r+b", kNewItemBuffer);
+  return *stream != nullptr;
 }
 
 // Writes the header with the new slot and makes it durable before anything

@@ -43,27 +43,11 @@ int classic_delete_item(const char* ctl_path, const char* name, const char* patt
   normalize_item_name(key, name ? name : "", ITEM_NAME_SIZE);
   FILE* ctl = nullptr;
   int status = 0;
-  for (int attempts = ITEM_ATTEMPTS;; lock_wait(1, LOCK_DELAY_MS)) {
-    status = ctl_open(&ctl, ctl_path, CTL_UPDATE);
-    if (!opened(status)) return status;
-    int found = ctl_find_entry(ctl, key, &g_entry);
-    if (found != CLASSIC_OK) {
-      ctl_close(ctl, CTL_UPDATE, status);
-      return found;
-    }
-    if (g_entry.open_state == 0) break;
-    bool writer = g_entry.open_state < 0;
-    ctl_close(ctl, CTL_UPDATE, status);
-    if (--attempts == 0) {
-      log_error_text(LOG_CLASS_EXECUTION, writer ? REPORT_DELETE_WRITER : REPORT_DELETE_READERS,
-                     MSG_LOCK_TIMEOUT);
-      return writer ? CLASSIC_LOCKED : CLASSIC_READERS_PRESENT;
-    }
-  }
+  int r = find_closed_item(&ctl, &status, ctl_path, key, REPORT_DELETE_WRITER, REPORT_DELETE_READERS);
+  if (r != CLASSIC_OK) return r;
 
   g_entry.flags |= ENTRY_DELETED;
   long p = std::ftell(ctl);
-  int r = CLASSIC_OK;
   if (p == g_trailer_offset) {
     // Already the last record before the trailer: flagged in place.
     if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 ||

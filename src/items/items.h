@@ -28,6 +28,21 @@ int create_item(FILE* ctl, FILE** stream, int mode, const char* key, const char*
                 const char* pattern, const CTRL_ENTRY_INFO* info, const CtlEntry* old,
                 const char* user);
 
+// Opens a session for update and finds the closed item key in it, waiting
+// for an open one (41 attempts, 1162 ms apart, the control file unlocked in
+// between).  1 with the session open (*ctl, *status) and the entry in the
+// current entry; otherwise the session is closed and the search result, the
+// session's status, or 1012 / 1011 when a writer / readers stayed (reported
+// with writer_report / readers_report; 0 reports nothing).
+int find_closed_item(FILE** ctl, int* status, const char* ctl_path, const char* key,
+                     uint16_t writer_report, uint16_t readers_report);
+
+// Opens the data file named by the translated-path buffer with the
+// library's open flags and the stream mode, sharing it with everybody; the
+// stream gets a full buffer of buffer_size bytes, or none for 0.  Null when
+// it cannot be opened.
+FILE* open_data_file(int oflag, const char* mode, size_t buffer_size);
+
 // Closes a data stream and forgets it.
 void close_data(FILE** stream);
 

@@ -42,6 +42,43 @@ void stamp_writer(Record& r, uint32_t now, const char* user) {
 
 }  // namespace
 
+FILE* open_data_file(int oflag, const char* mode, size_t buffer_size) {
+  int fd = plat_sopen(g_translated_path, oflag, PLAT_SH_DENYNO, CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
+  if (fd < 0) return nullptr;
+  FILE* f = plat_fdopen(fd, mode);
+  if (!f) {
+    plat_close(fd);
+    return nullptr;
+  }
+  if (buffer_size) {
+    std::setvbuf(f, nullptr, _IOFBF, buffer_size);
+  } else {
+    std::setvbuf(f, nullptr, _IONBF, 0);
+  }
+  return f;
+}
+
+int find_closed_item(FILE** ctl, int* status, const char* ctl_path, const char* key,
+                     uint16_t writer_report, uint16_t readers_report) {
+  for (int attempts = ITEM_ATTEMPTS;; lock_wait(1, LOCK_DELAY_MS)) {
+    *status = ctl_open(ctl, ctl_path, CTL_UPDATE);
+    if (!opened(*status)) return *status;
+    int found = ctl_find_entry(*ctl, key, &g_entry);
+    if (found != CLASSIC_OK) {
+      ctl_close(*ctl, CTL_UPDATE, *status);
+      return found;
+    }
+    if (g_entry.open_state == 0) return CLASSIC_OK;
+    bool writer = g_entry.open_state < 0;
+    ctl_close(*ctl, CTL_UPDATE, *status);
+    if (--attempts == 0) {
+      uint16_t report = writer ? writer_report : readers_report;
+      if (report) log_error_text(LOG_CLASS_EXECUTION, report, MSG_LOCK_TIMEOUT);
+      return writer ? CLASSIC_LOCKED : CLASSIC_READERS_PRESENT;
+    }
+  }
+}
+
 void close_data(FILE** stream) {
   if (*stream) std::fclose(*stream);
   *stream = nullptr;
@@ -102,15 +139,8 @@ int open_existing_item(FILE** stream, FILE* ctl, int mode, const char* ctl_path,
   };
   int status = translate_data_file(ctl_path, pattern, g_entry.suffix);
   if (status != CLASSIC_OK) return fail(status);
-  int fd = plat_sopen(g_translated_path, CLASSIC_O_RDWR | CLASSIC_O_BINARY, PLAT_SH_DENYNO,
-                      CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
-  if (fd < 0) return fail(CLASSIC_IO_ERROR);
-  *stream = plat_fdopen(fd, "r+b");
-  if (!*stream) {
-    plat_close(fd);
-    return fail(CLASSIC_IO_ERROR);
-  }
-  std::setvbuf(*stream, nullptr, _IOFBF, kStreamBuffer);
+  *stream = open_data_file(CLASSIC_O_RDWR | CLASSIC_O_BINARY, "r+b", kStreamBuffer);
+  if (!*stream) return fail(CLASSIC_IO_ERROR);
   SlotRecord* slot = slot_of(g_entry);
   if (!slot || std::fread(&g_data_header, sizeof g_data_header, 1, *stream) != 1) {
     return fail(CLASSIC_IO_ERROR);

@@ -69,15 +69,8 @@ int open_raw_item(const char* ctl_path, const char* name, const char* pattern, F
   *status = open_status;
   int r = translate_data_file(ctl_path, pattern, g_entry.suffix);
   if (r != CLASSIC_OK) return r;
-  int fd = plat_sopen(g_translated_path, CLASSIC_O_RDONLY | CLASSIC_O_BINARY, PLAT_SH_DENYNO,
-                      CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
-  if (fd < 0) return CLASSIC_IO_ERROR;
-  FILE* f = plat_fdopen(fd, "rb");
-  if (!f) {
-    plat_close(fd);
-    return CLASSIC_IO_ERROR;
-  }
-  std::setvbuf(f, nullptr, _IONBF, 0);
+  FILE* f = open_data_file(CLASSIC_O_RDONLY | CLASSIC_O_BINARY, "rb", 0);
+  if (!f) return CLASSIC_IO_ERROR;
   *data = f;
   SlotRecord* slot = slot_of(g_entry);
   if (!slot || std::fread(&g_data_header, sizeof g_data_header, 1, f) != 1 ||

@@ -26,15 +26,8 @@ FILE* open_header(const char* ctl_path, const char* pattern, const char* suffix,
   *status = translate_data_file(ctl_path, pattern, suffix);
   if (*status != CLASSIC_OK) return nullptr;
   *status = CLASSIC_IO_ERROR;
-  int fd = plat_sopen(g_translated_path, CLASSIC_O_RDWR | CLASSIC_O_BINARY, PLAT_SH_DENYNO,
-                      CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
-  if (fd < 0) return nullptr;
-  FILE* f = plat_fdopen(fd, "r+b");
-  if (!f) {
-    plat_close(fd);
-    return nullptr;
-  }
-  std::setvbuf(f, nullptr, _IONBF, 0);
+  FILE* f = open_data_file(CLASSIC_O_RDWR | CLASSIC_O_BINARY, "r+b", 0);
+  if (!f) return nullptr;
   if (std::fread(&g_data_header, sizeof g_data_header, 1, f) != 1) {
     std::fclose(f);
     return nullptr;
@@ -66,23 +59,9 @@ int classic_rename_item(const char* ctl_path, const char* old_name, const char* 
   normalize_item_name(old_key, old_name ? old_name : "", ITEM_NAME_SIZE);
   FILE* ctl = nullptr;
   int status = 0;
-  for (int attempts = ITEM_ATTEMPTS;; lock_wait(1, LOCK_DELAY_MS)) {
-    status = ctl_open(&ctl, ctl_path, CTL_UPDATE);
-    if (!opened(status)) return status;
-    int found = ctl_find_entry(ctl, old_key, &g_entry);
-    if (found != CLASSIC_OK) {
-      ctl_close(ctl, CTL_UPDATE, status);
-      return found;
-    }
-    if (g_entry.open_state == 0) break;
-    bool writer = g_entry.open_state < 0;
-    ctl_close(ctl, CTL_UPDATE, status);
-    if (--attempts == 0) {
-      // Readers that stay are not reported.
-      if (writer) log_error_text(LOG_CLASS_EXECUTION, REPORT_RENAME_WRITER, MSG_LOCK_TIMEOUT);
-      return writer ? CLASSIC_LOCKED : CLASSIC_READERS_PRESENT;
-    }
-  }
+  // Readers that stay are not reported.
+  int r = find_closed_item(&ctl, &status, ctl_path, old_key, REPORT_RENAME_WRITER, 0);
+  if (r != CLASSIC_OK) return r;
 
   // The entry under its new name goes to the new name's place among the
   // live entries.
@@ -90,9 +69,9 @@ int classic_rename_item(const char* ctl_path, const char* old_name, const char* 
   normalize_item_name(new_key, new_name ? new_name : "", ITEM_NAME_SIZE);
   std::memcpy(g_entry.name, new_key, ITEM_NAME_SIZE);
   CtlEntry renamed = g_entry;
-  auto fail = [&](int r) {
+  auto fail = [&](int failure) {
     ctl_close(ctl, CTL_UPDATE, status);
-    return r;
+    return failure;
   };
   long o = -1;
   if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (o = std::ftell(ctl)) < 0) {
@@ -105,7 +84,6 @@ int classic_rename_item(const char* ctl_path, const char* old_name, const char* 
   if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (n = std::ftell(ctl)) < 0) {
     return fail(CLASSIC_IO_ERROR);
   }
-  int r = CLASSIC_OK;
   if (n == o) {
     if (std::fseek(ctl, o, SEEK_SET) != 0 || std::fwrite(&renamed, sizeof renamed, 1, ctl) != 1) {
       r = CLASSIC_IO_ERROR;

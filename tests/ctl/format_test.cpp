@@ -34,15 +34,6 @@ void control_file(const std::string& path, int n, CtlTrailer t = new_trailer()) 
 
 }  // namespace
 
-CLASSIC_HELPER(hold_exclusive) {
-  int fd = plat_sopen(args[0].c_str(), CLASSIC_O_RDWR | CLASSIC_O_BINARY, PLAT_SH_DENYRW, 0x180);
-  if (fd < 0) return 10;
-  helper_ready();
-  helper_wait_release();
-  plat_close(fd);
-  return 0;
-}
-
 namespace {
 
 class FormatTest : public StoreTest {};
@@ -105,7 +96,7 @@ TEST_F(FormatTest, CheckTrailerFailures) {
 
 TEST_F(FormatTest, CheckTrailerExGivesUpAtOnceOnAHeldFile) {
   control_file(kCtl, 0);
-  Helper holder("hold_exclusive", {kCtl});
+  Helper holder("hold_file", {kCtl, "rw", "nolock", "release"});
   ASSERT_TRUE(holder.wait_ready());
   int version = -5;
   EXPECT_EQ(classic_check_trailer_ex(kCtl.c_str(), 1, &version, nullptr, nullptr),

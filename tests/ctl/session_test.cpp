@@ -259,22 +259,13 @@ TEST_F(SessionTest, SelfCheckAtClose) {
 
 }  // namespace
 
-CLASSIC_HELPER(hold_control_file) {
-  FILE* f = classic_lock_open(args[0].c_str(), CLASSIC_O_RDWR | CLASSIC_O_BINARY, 0x180);
-  if (!f) return 10;
-  helper_ready();
-  helper_wait_release();
-  classic_lock_close(f);
-  return 0;
-}
-
 namespace {
 
 TEST_F(SessionTest, FilesThatCannotBeOpened) {
   FILE* f = nullptr;
   EXPECT_EQ(ctl_open(&f, (kDir + "missing.ctl").c_str(), CTL_READ), CLASSIC_CANNOT_OPEN);
   EXPECT_TRUE(testenv::pauses.empty());
-  Helper holder("hold_control_file", {kCtl});
+  Helper holder("lock_file", {kCtl, "release"});
   ASSERT_TRUE(holder.wait_ready());
   EXPECT_EQ(ctl_open(&f, kCtl.c_str(), CTL_READ), CLASSIC_CANNOT_OPEN);
   EXPECT_EQ(testenv::pauses.size(), 40u);

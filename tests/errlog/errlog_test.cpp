@@ -174,21 +174,12 @@ TEST_F(ErrlogTest, FatalReportPopsUpBeforeTheLogIsTouched) {
 
 }  // namespace
 
-CLASSIC_HELPER(hold_log) {
-  FILE* log = classic_lock_open(LOG_PATH, CLASSIC_O_RDWR | CLASSIC_O_CREAT | CLASSIC_O_BINARY, 0x180);
-  if (!log) return 10;
-  helper_ready();
-  helper_wait_release();
-  classic_lock_close(log);
-  return 0;
-}
-
 namespace {
 
 TEST_F(ErrlogTest, BusyLogNeverReportsAboutItself) {
   log_error(3, 1, "before", 0);
   {
-    Helper holder("hold_log", {});
+    Helper holder("lock_file", {LOG_PATH, "release"});
     ASSERT_TRUE(holder.wait_ready());
     log_error(3, 2, "while held", 0);
     EXPECT_EQ(testenv::pauses.size(), 40u);

@@ -16,22 +16,6 @@
 #include "support/items.h"
 #include "support/store_test.h"
 
-// args: item name, mode, "release" or "die".  Opens the piece item with the
-// mode (creating writes a byte) and holds it.
-CLASSIC_HELPER(hold_item) {
-  FILE* stream = nullptr;
-  short mode = static_cast<short>(std::stoi(args[1]));
-  if (classic_open_item(kPieceCtl.c_str(), args[0].c_str(), mode, kPiecePattern, &stream, nullptr,
-                        nullptr) != CLASSIC_OK) {
-    return 10;
-  }
-  if (mode & ITEM_WRITE) std::fputc('h', stream);
-  helper_ready();
-  if (args[2] == "die") helper_die();
-  helper_wait_release();
-  return classic_close_item(kPieceCtl.c_str(), args[0].c_str(), stream) == CLASSIC_OK ? 0 : 11;
-}
-
 namespace {
 
 int open_state_of(const char* name) {
@@ -60,7 +44,7 @@ class BusyTest : public StoreTest {
 };
 
 TEST_F(BusyTest, WriterWaitsOutAReaderOfAnotherProcess) {
-  Helper reader("hold_item", {"SHARED", "0", "release"});
+  Helper reader("hold_item", {kPieceCtl, "SHARED", "0", kPiecePattern, "release"});
   ASSERT_TRUE(reader.wait_ready());
   EXPECT_EQ(put_item(kPieceCtl, "SHARED", "x", ITEM_WRITE), CLASSIC_READERS_PRESENT);
   expect_waited_out(54012);
@@ -76,7 +60,7 @@ TEST_F(BusyTest, WriterWaitsOutAReaderOfAnotherProcess) {
 }
 
 TEST_F(BusyTest, ReplacementWaitsOutAReader) {
-  Helper reader("hold_item", {"SHARED", "0", "release"});
+  Helper reader("hold_item", {kPieceCtl, "SHARED", "0", kPiecePattern, "release"});
   ASSERT_TRUE(reader.wait_ready());
   EXPECT_EQ(put_item(kPieceCtl, "SHARED", "x", 7), CLASSIC_READERS_PRESENT);
   expect_waited_out(54014);
@@ -84,7 +68,7 @@ TEST_F(BusyTest, ReplacementWaitsOutAReader) {
 }
 
 TEST_F(BusyTest, ReaderWaitsOutAWriter) {
-  Helper writer("hold_item", {"SHARED", "1", "release"});
+  Helper writer("hold_item", {kPieceCtl, "SHARED", "1", kPiecePattern, "release"});
   ASSERT_TRUE(writer.wait_ready());
   EXPECT_EQ(get_item(kPieceCtl, "SHARED"), "status 1012");
   expect_waited_out(54011);
@@ -93,7 +77,7 @@ TEST_F(BusyTest, ReaderWaitsOutAWriter) {
 }
 
 TEST_F(BusyTest, CreatorWaitsForThePreviousSlotOfItsDataFile) {
-  Helper creator("hold_item", {"FIRST", "3", "release"});
+  Helper creator("hold_item", {kPieceCtl, "FIRST", "3", kPiecePattern, "release"});
   ASSERT_TRUE(creator.wait_ready());
   // The helper's item holds slot 1 of the data file; slot 2 must wait for it.
   testenv::on_pause = [&] {
@@ -113,7 +97,7 @@ TEST_F(BusyTest, CreatorWaitsForThePreviousSlotOfItsDataFile) {
 }
 
 TEST_F(BusyTest, CreatorThatDiedHoldsItsDataFile) {
-  Helper creator("hold_item", {"FIRST", "3", "die"});
+  Helper creator("hold_item", {kPieceCtl, "FIRST", "3", kPiecePattern, "die"});
   ASSERT_TRUE(creator.wait_ready());
   EXPECT_NE(creator.finish(), 0);
   EXPECT_EQ(put_item(kPieceCtl, "SECOND", "two"), CLASSIC_LOCKED);
@@ -197,22 +181,13 @@ TEST_F(CrashTest, DataFileOutOfStepWithItsControlFile) {
 
 }  // namespace
 
-CLASSIC_HELPER(hold_piece_ctl) {
-  FILE* f = classic_lock_open(kPieceCtl.c_str(), CLASSIC_O_RDWR | CLASSIC_O_BINARY, 0x180);
-  if (!f) return 10;
-  helper_ready();
-  helper_wait_release();
-  classic_lock_close(f);
-  return 0;
-}
-
 namespace {
 
 TEST_F(BusyTest, CloseWaitsForABusyControlFile) {
   FILE* stream = nullptr;
   ASSERT_EQ(classic_open_item(kPieceCtl.c_str(), "SHARED", 0, kPiecePattern, &stream, nullptr, nullptr),
             CLASSIC_OK);
-  Helper holder("hold_piece_ctl", {});
+  Helper holder("lock_file", {kPieceCtl, "release"});
   ASSERT_TRUE(holder.wait_ready());
   testenv::on_pause = [&] {
     if (testenv::pauses.back() == 500) {

@@ -134,22 +134,10 @@ TEST_F(DeleteTest, AttributesGoToEntryAndSlot) {
 
 }  // namespace
 
-// Holds the piece item args[0] open for reading until released.
-CLASSIC_HELPER(hold_for_reading) {
-  FILE* stream = nullptr;
-  if (classic_open_item(kPieceCtl.c_str(), args[0].c_str(), 0, kPiecePattern, &stream, nullptr, nullptr) !=
-      CLASSIC_OK) {
-    return 10;
-  }
-  helper_ready();
-  helper_wait_release();
-  return classic_close_item(kPieceCtl.c_str(), args[0].c_str(), stream) == CLASSIC_OK ? 0 : 11;
-}
-
 namespace {
 
 TEST_F(DeleteTest, OpenItemsWaitOutTheirBudget) {
-  Helper reader("hold_for_reading", {"B"});
+  Helper reader("hold_item", {kPieceCtl, "B", "0", kPiecePattern, "release"});
   ASSERT_TRUE(reader.wait_ready());
   EXPECT_EQ(del("B"), CLASSIC_READERS_PRESENT);
   EXPECT_EQ(testenv::pauses.size(), 40u);

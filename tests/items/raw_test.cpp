@@ -97,24 +97,11 @@ TEST_F(RawTest, CopyFileMovesCountBytes) {
 
 }  // namespace
 
-// args: item name, mode.  Holds the piece item open until released.
-CLASSIC_HELPER(hold_piece_item) {
-  FILE* stream = nullptr;
-  short mode = static_cast<short>(std::stoi(args[1]));
-  if (classic_open_item(kPieceCtl.c_str(), args[0].c_str(), mode, kPiecePattern, &stream, nullptr,
-                        nullptr) != CLASSIC_OK) {
-    return 10;
-  }
-  helper_ready();
-  helper_wait_release();
-  return classic_close_item(kPieceCtl.c_str(), args[0].c_str(), stream) == CLASSIC_OK ? 0 : 11;
-}
-
 namespace {
 
 TEST_F(RawTest, ReadersDoNotStopARawCopyWritersDo) {
   {
-    Helper reader("hold_piece_item", {"BIG", "0"});
+    Helper reader("hold_item", {kPieceCtl, "BIG", "0", kPiecePattern, "release"});
     ASSERT_TRUE(reader.wait_ready());
     std::string written;
     EXPECT_EQ(copy("BIG", &written), CLASSIC_OK);
@@ -122,7 +109,7 @@ TEST_F(RawTest, ReadersDoNotStopARawCopyWritersDo) {
     EXPECT_TRUE(testenv::pauses.empty());
     EXPECT_EQ(reader.finish(), 0);
   }
-  Helper writer("hold_piece_item", {"BIG", "1"});
+  Helper writer("hold_item", {kPieceCtl, "BIG", "1", kPiecePattern, "release"});
   ASSERT_TRUE(writer.wait_ready());
   std::string written;
   EXPECT_EQ(copy("BIG", &written), CLASSIC_LOCKED);

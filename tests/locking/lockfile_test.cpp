@@ -20,17 +20,6 @@ constexpr int kPerm = CLASSIC_S_IREAD | CLASSIC_S_IWRITE;
 
 }  // namespace
 
-// args: path, "die" or "release".
-CLASSIC_HELPER(lock_file) {
-  FILE* f = classic_lock_open(args[0].c_str(), kRdwrBinary, kPerm);
-  if (!f) return 10;
-  helper_ready();
-  if (args[1] == "die") helper_die();
-  helper_wait_release();
-  classic_lock_close(f);
-  return 0;
-}
-
 namespace {
 
 class LockFileTest : public StoreTest {

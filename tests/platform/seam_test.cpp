@@ -30,20 +30,6 @@ int open_shared(const std::string& path, int share) {
 
 }  // namespace
 
-// args: path, share ("rw" or "no"), lock byte 0 ("lock" or "nolock"), end
-// ("release" or "die").
-CLASSIC_HELPER(hold_file) {
-  int share = args[1] == "rw" ? PLAT_SH_DENYRW : PLAT_SH_DENYNO;
-  int fd = open_shared(args[0], share);
-  if (fd < 0) return 10;
-  if (args[2] == "lock" && plat_locking(fd, PLAT_LK_NBLCK, 1) != 0) return 11;
-  helper_ready();
-  if (args[3] == "die") helper_die();
-  helper_wait_release();
-  plat_close(fd);
-  return 0;
-}
-
 class SeamTest : public StoreTest {
  protected:
   const std::string path_ = "c:\\userroot\\held.dat";

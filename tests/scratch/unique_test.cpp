@@ -11,17 +11,6 @@
 #include "support/helper.h"
 #include "support/store_test.h"
 
-// args: path.  Holds the file open denying every other opener.
-CLASSIC_HELPER(hold_scratch) {
-  int fd = plat_sopen(args[0].c_str(), CLASSIC_O_RDWR, PLAT_SH_DENYRW,
-                      CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
-  if (fd < 0) return 10;
-  helper_ready();
-  helper_wait_release();
-  plat_close(fd);
-  return 0;
-}
-
 namespace {
 
 const std::string kTemp = "c:\\userroot\\temp\\";
@@ -108,7 +97,7 @@ TEST_F(UniqueTest, OpenAndRemoveWhileHeld) {
   EXPECT_NE(classic_remove_unique(nullptr, name.c_str()), 0);
   std::fclose(f);
   {
-    Helper h("hold_scratch", {kTemp + name});
+    Helper h("hold_file", {kTemp + name, "rw", "nolock", "release"});
     ASSERT_TRUE(h.wait_ready());
     EXPECT_EQ(classic_open_unique(kTemp.c_str(), name.c_str(), nullptr), nullptr);
     h.release();
