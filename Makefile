@@ -32,7 +32,7 @@ native: deps
 	cmake --build $(BUILD)/native -j$(JOBS)
 
 asan: deps
-	cmake -S . -B $(BUILD)/asan $(CMAKE_FLAGS) -DCLASSIC_SANITIZE=ON -DCLASSIC_TOOLS=OFF
+	cmake -S . -B $(BUILD)/asan $(CMAKE_FLAGS) -DCLASSIC_SANITIZE=ON
 	cmake --build $(BUILD)/asan -j$(JOBS)
 
 win64: deps
@@ -67,9 +67,7 @@ test: deps
 	$(MAKE) --no-print-directory test-win64
 
 demo: native
-	rm -rf demo-root
-	mkdir -p demo-root/c/userroot/storage
-	CLASSIC_ROOT=$(CURDIR)/demo-root $(BUILD)/native/classic
+	sh tools/demo.sh $(BUILD)/native/classic $(CURDIR)/demo-root
 
 # Benchmarks of look-ups, creation, listing and open/close on a scratch store.
 bench: deps
