@@ -32,7 +32,7 @@ native: deps
 	cmake --build $(BUILD)/native -j$(JOBS)
 
 asan: deps
-	cmake -S . -B $(BUILD)/asan $(CMAKE_FLAGS) -DCLASSIC_SANITIZE=ON
+	cmake -S . -B $(BUILD)/asan $(CMAKE_FLAGS) -DCLASSIC_SANITIZE=ON -DCLASSIC_TOOLS=ON
 	cmake --build $(BUILD)/asan -j$(JOBS)
 
 win64: deps

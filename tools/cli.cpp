@@ -76,21 +76,21 @@ bool resolve(Tool& t, const std::string& area, const std::string& type, Target* 
 
 json entry_json(const CTRL_ENTRY_INFO& e) {
   return json{{"name", e.name},
-              {"size", e.size},
-              {"created", e.created},
+              {"size", +e.size},
+              {"created", +e.created},
               {"creator", e.creator},
-              {"modified", e.modified},
+              {"modified", +e.modified},
               {"modifier", e.modifier},
-              {"previous_modified", e.prev_modified},
+              {"previous_modified", +e.prev_modified},
               {"previous_modifier", e.prev_modifier},
-              {"accessed", e.accessed},
-              {"attribute", e.attribute},
-              {"attribute2", e.attribute2},
-              {"open_state", e.open_state},
-              {"flags", e.flags},
-              {"version", e.version},
-              {"creator_task", e.creator_task},
-              {"writer_task", e.writer_task}};
+              {"accessed", +e.accessed},
+              {"attribute", +e.attribute},
+              {"attribute2", +e.attribute2},
+              {"open_state", +e.open_state},
+              {"flags", +e.flags},
+              {"version", +e.version},
+              {"creator_task", +e.creator_task},
+              {"writer_task", +e.writer_task}};
 }
 
 std::string open_text(int state) {
@@ -345,8 +345,8 @@ int cmd_stat(Tool& t, const std::string& area, const std::string& type) {
   std::string suffix(info.suffix, 3);
   std::string lock_text = lock == 0 ? "free" : lock == 12 ? "held by a session" : lock == 13 ? "area lock" : "?";
   if (t.json) {
-    t.out << json{{"control_file", target.ctl}, {"items", info.total_items}, {"open", info.open_count},
-                  {"data_file", suffix}, {"next_slot", info.next_slot}, {"version", info.version},
+    t.out << json{{"control_file", target.ctl}, {"items", +info.total_items}, {"open", +info.open_count},
+                  {"data_file", suffix}, {"next_slot", +info.next_slot}, {"version", +info.version},
                   {"lock_state", lock}, {"holder_node", node}, {"holder_task", task}}
                  .dump(2)
           << "\n";
@@ -510,8 +510,8 @@ int cmd_log(Tool& t, int count) {
       lines += (i ? "\n" : "") + line;
     }
     if (t.json) {
-      list.push_back(json{{"time", r.time}, {"class", r.error_class}, {"code", r.code},
-                          {"task", r.task_id}, {"lines", line_list}});
+      list.push_back(json{{"time", +r.time}, {"class", +r.error_class}, {"code", +r.code},
+                          {"task", +r.task_id}, {"lines", line_list}});
     } else {
       std::string text = report_text(static_cast<uint32_t>(r.time), static_cast<int8_t>(r.error_class), r.code, lines);
       for (char c : text) {
@@ -555,6 +555,8 @@ int classic_tool(int argc, char** argv, std::ostream& out, std::ostream& err) tr
   app.name("classic");
   app.require_subcommand(1);
   app.fallthrough();
+  // Paths start with '/' on Linux: they are never options, on any system.
+  app.allow_windows_style_options(false);
   app.add_option("-d,--drive", t.drive, "drive of the areas named by name (default C:)");
   int rc = kDone;
   std::string area, type, name, name2, file = "-", pattern, dir, path, key, target, tag;
