@@ -32,7 +32,7 @@ native: deps
 	cmake --build $(BUILD)/native -j$(JOBS)
 
 asan: deps
-	cmake -S . -B $(BUILD)/asan $(CMAKE_FLAGS) -DCLASSIC_SANITIZE=ON -DCLASSIC_TOOLS=OFF
+	cmake -S . -B $(BUILD)/asan $(CMAKE_FLAGS) -DCLASSIC_SANITIZE=ON
 	cmake --build $(BUILD)/asan -j$(JOBS)
 
 win64: deps
@@ -66,10 +66,9 @@ test: deps
 	$(MAKE) --no-print-directory test-win32
 	$(MAKE) --no-print-directory test-win64
 
+# The session of tools/demo.sh on a fresh store root ./demo-root.
 demo: native
-	rm -rf demo-root
-	mkdir -p demo-root/c/userroot/storage
-	CLASSIC_ROOT=$(CURDIR)/demo-root $(BUILD)/native/classic
+	sh tools/demo.sh $(BUILD)/native/classic demo-root
 
 # Benchmarks of look-ups, creation, listing and open/close on a scratch store.
 bench: deps
