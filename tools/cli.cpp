@@ -2,6 +2,7 @@
 // arguments and help texts, and the dispatch to them.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <ostream>
@@ -40,25 +41,60 @@ class Cli {
   }
 
   int run(int argc, char** argv, Console& c) {
+    if (argc < 2) {
+      c.err << full_help();
+      return TOOL_USAGE;
+    }
+    std::string first = argv[1];
+    if (first[0] != '-' && std::none_of(top_.begin(), top_.end(),
+                                        [&](CLI::App* sub) { return sub->get_name() == first; })) {
+      c.err << "classic: no command '" << first << "' ('classic help' lists them)\n";
+      return TOOL_USAGE;
+    }
     try {
       app_.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
       if (e.get_exit_code() == 0) return app_.exit(e, c.out, c.err);
-      c.err << "classic: " << e.what() << "\n\n" << app_.help();
+      c.err << "classic: " << e.what() << "\n";
+      CLI::App* sub = selected();
+      c.err << (sub == &app_ ? "\n" + full_help() : usage_of(sub));
       return TOOL_USAGE;
     }
     if (help_->parsed()) return help(c);
-    for (CLI::App* sub = app_.get_subcommands().front();;) {
-      auto found = commands_.find(sub);
-      if (found != commands_.end()) return found->second(c, args_);
-      if (sub->get_subcommands().empty()) break;
-      sub = sub->get_subcommands().front();
+    CLI::App* sub = selected();
+    auto found = commands_.find(sub);
+    if (found == commands_.end()) {
+      c.err << full_help();
+      return TOOL_USAGE;
     }
-    c.err << app_.help();
-    return TOOL_USAGE;
+    int status = found->second(c, args_);
+    if (status == TOOL_USAGE) c.err << usage_of(sub);
+    return status;
   }
 
  private:
+  // The help of the whole command, whatever sub-command was parsed.
+  std::string full_help() { return app_.get_formatter()->make_help(&app_, "classic", CLI::AppFormatMode::Normal); }
+
+  // The deepest sub-command on the command line (the program itself when
+  // there is none).
+  CLI::App* selected() {
+    CLI::App* sub = &app_;
+    while (!sub->get_subcommands().empty()) sub = sub->get_subcommands().front();
+    return sub;
+  }
+
+  // The usage line of a sub-command and where to read more.
+  std::string usage_of(CLI::App* sub) {
+    std::string name;
+    for (CLI::App* a = sub; a && a != &app_; a = a->get_parent()) {
+      name = a->get_name() + (name.empty() ? "" : " " + name);
+    }
+    CLI::Formatter formatter;
+    return formatter.make_usage(sub, "classic " + name) + "Run 'classic " + name +
+           " --help' for the details.\n";
+  }
+
   CLI::App* command(CLI::App* parent, const char* name, const char* text, const char* example,
                     Command fn) {
     CLI::App* sub = parent->add_subcommand(name, text);
@@ -98,8 +134,9 @@ class Cli {
     s->add_option("-d,--drive", args_.drive, "drive (default C:)");
     json(s);
 
-    command(&app_, "types", "List the 26 item types with control file and data-file pattern",
-            "classic types", cmd_types);
+    s = command(&app_, "types", "List the 26 item types with control file and data-file pattern",
+                "classic types", cmd_types);
+    json(s);
 
     command(&app_, "devices", "List the storage devices and this workstation's set-up",
             "classic devices", cmd_devices);
@@ -178,13 +215,9 @@ class Cli {
                 "classic export work piece 'F*' out", cmd_export);
     area(s);
     type(s);
-    s->add_option("pattern_folder", export_args_, "[PATTERN] FOLDER: name pattern (default *) and folder")
-        ->required()
-        ->expected(1, 2);
-    s->callback([this] {
-      args_.file = export_args_.back();
-      if (export_args_.size() == 2) args_.pattern = export_args_.front();
-    });
+    s->add_option("pattern", args_.pattern, "name pattern (default *)");
+    s->add_option("folder", args_.file, "folder to write the files to (made when missing)")->required();
+    s->positionals_at_end();
 
     s = command(&app_, "lock", "Lock an area for maintenance", "classic lock work --force", cmd_lock);
     area(s);
@@ -202,7 +235,14 @@ class Cli {
     s->add_option("tag", args_.value, "tag of the login (0 to 3 characters)")->required();
 
     s = command(&app_, "log", "Show the error log, newest record first", "classic log -n 10", cmd_log);
-    s->add_option("-n,--count", args_.count, "show at most this many records")->check(CLI::NonNegativeNumber);
+    s->add_option("-n,--count", args_.count, "show at most this many records")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+              return text.find_first_not_of("0123456789") == std::string::npos && !text.empty()
+                         ? std::string()
+                         : "'" + text + "' is not a count of 0 or more";
+            },
+            "N"));
     json(s);
 
     s = command(&app_, "xlat", "Show where a store path leads after network translation",
@@ -229,7 +269,7 @@ class Cli {
 
   int help(Console& c) {
     if (help_command_.empty()) {
-      c.out << app_.help();
+      c.out << full_help();
       return TOOL_OK;
     }
     for (CLI::App* sub : top_) {
@@ -238,13 +278,12 @@ class Cli {
         return TOOL_OK;
       }
     }
-    c.err << "classic: no command '" << help_command_ << "'\n\n" << app_.help();
+    c.err << "classic: no command '" << help_command_ << "'\n\n" << full_help();
     return TOOL_USAGE;
   }
 
   CLI::App app_;
   Args args_;
-  std::vector<std::string> export_args_;
   std::string help_command_;
   CLI::App* help_ = nullptr;
   std::map<CLI::App*, Command> commands_;

@@ -52,7 +52,7 @@ long area_version(const std::string& key_path) {
                            static_cast<uint32_t>(bytes[3]) << 24);
 }
 
-// Makes folder (and the folders above it): 1 made, 0 there already, -1 failed.
+// Makes folder and the folders above it: how many were made, or -1.
 int make_folder(const std::string& path) {
   if (plat_access(path.c_str(), 0) == 0) return 0;
   int made = 0;
@@ -61,8 +61,11 @@ int make_folder(const std::string& path) {
     std::string prefix = path.substr(0, i);
     if (prefix.empty() || (prefix.size() == 2 && prefix[1] == ':')) continue;
     if (plat_access(prefix.c_str(), 0) == 0) continue;
-    if (plat_mkdir(prefix.c_str()) != 0 && errno != EEXIST) return -1;
-    made = 1;
+    if (plat_mkdir(prefix.c_str()) != 0) {
+      if (errno != EEXIST) return -1;
+      continue;
+    }
+    ++made;
   }
   return made;
 }
@@ -95,7 +98,7 @@ int cmd_init(Console& c, const Args& a) {
   int folders = 0;
   auto folder = [&](const std::string& path) {
     int r = make_folder(path);
-    if (r > 0) ++folders;
+    if (r > 0) folders += r;
     if (r < 0) {
       fail(c, "init " + area.path, "cannot make the folder " + path);
       ++failures;
