@@ -24,6 +24,13 @@ namespace fs = std::filesystem;
 
 bool ok(int status) { return status == CLASSIC_OK || status == CLASSIC_OK_REMOVABLE; }
 
+// A field of a packed record as a value (JSON takes its arguments by
+// reference, which a packed field cannot give).
+template <typename T>
+T copy(T value) {
+  return value;
+}
+
 std::string field(const char* text, size_t n) { return std::string(text, strnlen(text, n)); }
 
 std::string by_user(const char* user, size_t n) {
@@ -52,23 +59,23 @@ int list_items(const Store& s, const std::string& pattern, std::vector<CTRL_ENTR
 nlohmann::json entry_json(const CTRL_ENTRY_INFO& e) {
   nlohmann::json j;
   j["name"] = text_json(field(e.name, sizeof e.name));
-  j["size"] = e.size;
-  j["created"] = e.created;
+  j["size"] = copy(e.size);
+  j["created"] = copy(e.created);
   j["created_local"] = local_time(e.created);
   j["creator"] = text_json(field(e.creator, sizeof e.creator));
-  j["creator_task"] = e.creator_task;
-  j["modified"] = e.modified;
+  j["creator_task"] = copy(e.creator_task);
+  j["modified"] = copy(e.modified);
   j["modified_local"] = local_time(e.modified);
   j["modifier"] = text_json(field(e.modifier, sizeof e.modifier));
-  j["writer_task"] = e.writer_task;
-  j["previous_modified"] = e.prev_modified;
+  j["writer_task"] = copy(e.writer_task);
+  j["previous_modified"] = copy(e.prev_modified);
   j["previous_modifier"] = text_json(field(e.prev_modifier, sizeof e.prev_modifier));
-  j["accessed"] = e.accessed;
-  j["attribute"] = e.attribute;
-  j["attribute2"] = e.attribute2;
-  j["open_state"] = e.open_state;
-  j["flags"] = e.flags;
-  j["version"] = e.version;
+  j["accessed"] = copy(e.accessed);
+  j["attribute"] = copy(e.attribute);
+  j["attribute2"] = copy(e.attribute2);
+  j["open_state"] = copy(e.open_state);
+  j["flags"] = copy(e.flags);
+  j["version"] = copy(e.version);
   return j;
 }
 
@@ -225,16 +232,16 @@ int cmd_stat(Console& c, const Args& a) {
     j["items"] = total;
     j["entries"] = entries;
     j["deleted"] = entries - total;
-    j["open_items"] = t.open_count;
+    j["open_items"] = copy(t.open_count);
     j["data_file"] = text_json(filling);
-    j["next_slot"] = t.next_slot;
+    j["next_slot"] = copy(t.next_slot);
     j["lock_state"] = lock_state;
     j["lock"] = lock_state_text(lock_state);
     j["ever_locked"] = t.lock_marker != 0;
     j["holder"] = {{"user", text_json(user)},
                    {"node", text_json(node)},
                    {"task_name", text_json(task)},
-                   {"task_id", t.task_id}};
+                   {"task_id", copy(t.task_id)}};
     print_json(c.out, j);
     return TOOL_OK;
   }

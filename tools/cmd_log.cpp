@@ -94,10 +94,10 @@ int cmd_log(Console& c, const Args& a) {
       nlohmann::json j;
       j["time"] = when;
       j["local"] = local_time(when);
-      j["code"] = r.code;
-      j["class"] = r.error_class;
+      j["code"] = static_cast<unsigned>(r.code);
+      j["class"] = static_cast<unsigned>(r.error_class);
       j["class_name"] = class_name(r.error_class);
-      j["task_id"] = r.task_id;
+      j["task_id"] = static_cast<unsigned>(r.task_id);
       nlohmann::json jl = nlohmann::json::array();
       for (const std::string& t : text) jl.push_back(text_json(t));
       j["lines"] = jl;
