@@ -378,7 +378,8 @@ int cmd_net_list(Console& c, const Args&) {
   std::vector<std::string> keys;
   for (CTRL_ENTRY_INFO* e = head; e; e = e->next) keys.emplace_back(e->name, strnlen(e->name, 21));
   classic_free_item_list(head);
-  if (!ok(status) || status == 0) return fail_status(c, std::string("net ls ") + kXlatCtl, status ? status : CLASSIC_IO_ERROR);
+  if (status == 0) status = CLASSIC_IO_ERROR;  // a block of the file could not be read
+  if (!ok(status)) return fail_status(c, std::string("net ls ") + kXlatCtl, status);
   Store s;
   s.kind = &kXlatKind;
   s.ctl = kXlatCtl;

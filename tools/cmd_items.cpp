@@ -89,10 +89,16 @@ int check_name(Console& c, const std::string& name) {
   return valid_item_name(name, &why) ? TOOL_OK : usage(c, why);
 }
 
-// Reads the trailer's 64 bytes as they lie, without a session: the file is
-// shared with everybody but writers, and a session that holds it is given a
-// moment to end.
-bool read_raw_trailer(const std::string& ctl, CtlTrailer* trailer, long* length) {
+// A control file as it lies, read without a session: the file is shared
+// with everybody but writers, and a session that holds it is given a moment
+// to end.
+struct RawControlFile {
+  CtlTrailer trailer;
+  long entries = 0;  // live and deleted
+  long deleted = 0;  // entries flagged deleted
+};
+
+bool read_raw_control_file(const std::string& ctl, RawControlFile* raw) {
   std::string path = translated(ctl);
   if (path.empty()) return false;
   for (int attempt = 0; attempt < 40; ++attempt) {
@@ -103,12 +109,19 @@ bool read_raw_trailer(const std::string& ctl, CtlTrailer* trailer, long* length)
       plat_sleep(50);
       continue;
     }
-    long end = plat_lseek(fd, 0, SEEK_END);
-    bool whole = end >= CTL_RECORD_SIZE && plat_lseek(fd, end - CTL_RECORD_SIZE, SEEK_SET) >= 0 &&
-                 plat_read(fd, trailer, sizeof *trailer) == static_cast<int>(sizeof *trailer);
+    std::string bytes;
+    char block[64 * CTL_RECORD_SIZE];
+    for (int n; (n = plat_read(fd, block, sizeof block)) > 0;) bytes.append(block, static_cast<size_t>(n));
     plat_close(fd);
-    *length = end;
-    return whole;
+    if (bytes.size() < CTL_RECORD_SIZE || bytes.size() % CTL_RECORD_SIZE != 0) return false;
+    raw->entries = static_cast<long>(bytes.size() / CTL_RECORD_SIZE) - 1;
+    std::memcpy(&raw->trailer, bytes.data() + bytes.size() - CTL_RECORD_SIZE, sizeof raw->trailer);
+    for (long i = 0; i < raw->entries; ++i) {
+      CtlEntry e;
+      std::memcpy(&e, bytes.data() + i * CTL_RECORD_SIZE, sizeof e);
+      if (e.flags & ENTRY_DELETED) ++raw->deleted;
+    }
+    return true;
   }
   return false;
 }
@@ -214,12 +227,14 @@ int cmd_stat(Console& c, const Args& a) {
   int version = 0, lock_state = 0, total = 0;
   int status = classic_check_trailer(s.ctl.c_str(), &version, &lock_state, &total);
   if (!ok(status)) return fail_status(c, "stat " + s.where(), status);
-  CtlTrailer t;
-  long length = 0;
-  if (!read_raw_trailer(s.ctl, &t, &length)) {
+  RawControlFile raw;
+  if (!read_raw_control_file(s.ctl, &raw)) {
     return fail_status(c, "stat " + s.where(), CLASSIC_IO_ERROR);
   }
-  long entries = length / CTL_RECORD_SIZE - 1;
+  const CtlTrailer& t = raw.trailer;
+  long entries = raw.entries;
+  // The trailer counts the live items; the entries' flags should agree.
+  bool counts_agree = total + raw.deleted == entries;
   char suffix[4] = {t.suffix[0], t.suffix[1], t.suffix[2], 0};
   std::string filling = data_file_name(s.kind->pattern, suffix);
   std::string node = field(t.node, sizeof t.node);
@@ -231,7 +246,8 @@ int cmd_stat(Console& c, const Args& a) {
     j["version"] = version;
     j["items"] = total;
     j["entries"] = entries;
-    j["deleted"] = entries - total;
+    j["deleted"] = raw.deleted;
+    j["counts_agree"] = counts_agree;
     j["open_items"] = copy(t.open_count);
     j["data_file"] = text_json(filling);
     j["next_slot"] = copy(t.next_slot);
@@ -247,8 +263,9 @@ int cmd_stat(Console& c, const Args& a) {
   }
   c.out << "control file   " << s.ctl << "\n"
         << "version        " << version << "\n"
-        << "items          " << total << " live, " << entries - total << " deleted (" << entries
-        << (entries == 1 ? " entry)\n" : " entries)\n")
+        << "items          " << total << " live, " << raw.deleted << " deleted (" << entries
+        << (entries == 1 ? " entry)" : " entries)")
+        << (counts_agree ? "" : "; the trailer's count differs") << "\n"
         << "open items     " << t.open_count << "\n"
         << "filling        " << filling << ", next slot " << static_cast<int>(t.next_slot) << "\n"
         << "lock           " << lock_state_text(lock_state);

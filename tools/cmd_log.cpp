@@ -108,7 +108,7 @@ int cmd_log(Console& c, const Args& a) {
   }
   if (a.json) {
     print_json(c.out, list);
-  } else if (records.empty()) {
+  } else if (records.empty() && a.count != 0) {
     c.out << "the error log holds no records\n";
   }
   return TOOL_OK;

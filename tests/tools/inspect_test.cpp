@@ -88,21 +88,24 @@ TEST_F(ToolInspectTest, LogRingThatWrapped) {
 
 TEST_F(ToolInspectTest, StatNamesTheHolderFromTheTrailer) {
   const std::string ctl = "c:\\userroot\\storage\\work\\DATA\\piece.ctl";
-  CtlTrailer t = make_trailer(0);
+  CtlTrailer t = make_trailer(1);  // two live entries and a deleted one
   t.lock_state = LOCK_SESSION;
   t.lock_marker = 1;
   put_field(t.node, sizeof t.node, "NODE");
   put_field(t.task_name, sizeof t.task_name, "DESIGNER");
   t.task_id = 0;
-  write_control_file(ctl, {}, t);
+  write_control_file(ctl, {make_entry("A"), make_entry("B"), make_entry("C", true)}, t);
   ToolRun r = run_tool({"stat", "work", "piece"});
   EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, "items          1 live, 1 deleted (3 entries); the trailer's count differs\n")) << r.out;
   EXPECT_TRUE(contains(r.out, "lock           held by a session: node NODE, task DESIGNER (id 0)\n")) << r.out;
   json j = json::parse(run_tool({"stat", "work", "piece", "--json"}).out);
   EXPECT_EQ(j["lock_state"], 12);
   EXPECT_EQ(j["holder"]["node"], "NODE");
   EXPECT_EQ(j["holder"]["task_name"], "DESIGNER");
-  EXPECT_EQ(j["items"], 0);
+  EXPECT_EQ(j["items"], 1);
+  EXPECT_EQ(j["deleted"], 1);
+  EXPECT_EQ(j["counts_agree"], false);
   // Nothing was written: the holder is still there.
   EXPECT_EQ(std::memcmp(read_trailer(ctl).node, "NODE", 5), 0);
 }
