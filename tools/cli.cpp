@@ -37,6 +37,9 @@ class Cli {
   Cli() : app_(kOverview, "classic") {
     app_.footer(kFooter);
     app_.require_subcommand(1, 1);
+    // A path such as /data/front.pce is a file on every system, never an
+    // option written the Windows way.
+    app_.allow_windows_style_options(false);
     build();
   }
 

@@ -86,6 +86,21 @@ TEST_F(ToolFailureTest, MissingItem) {
   EXPECT_TRUE(contains(run_tool({"undelete", "work", "piece", "FRONT"}).err, "name already in use (status 1006)"));
 }
 
+TEST_F(ToolFailureTest, FilesThatCannotBeReadOrWritten) {
+  // Paths beginning with a slash are files, also on Windows.
+  ToolRun r = run_tool({"get", "work", "piece", "FRONT", "/no/such/folder/front.pce"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, "get piece FRONT in C:\\userroot\\storage\\work: /no/such/folder/front.pce cannot be written"))
+      << r.err;
+  r = run_tool({"put", "work", "piece", "BACK", "/no/such/back.pce"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, "/no/such/back.pce cannot be read")) << r.err;
+  r = run_tool({"put", "work", "piece", "BACK", "d:\\in"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, "d:\\in is a folder")) << r.err;
+  EXPECT_EQ(run_tool({"ls", "work", "piece"}).out, "FRONT\n");
+}
+
 TEST_F(ToolFailureTest, LockedArea) {
   ASSERT_EQ(run_tool({"lock", "work"}).status, 0);
   ToolRun r = run_tool({"lock", "work"});
