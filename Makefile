@@ -66,8 +66,9 @@ test: deps
 	$(MAKE) --no-print-directory test-win32
 	$(MAKE) --no-print-directory test-win64
 
+# The session of tools/demo.sh on a fresh store root ./demo-root.
 demo: native
-	sh tools/demo.sh $(BUILD)/native/classic $(CURDIR)/demo-root
+	sh tools/demo.sh $(BUILD)/native/classic demo-root
 
 # Benchmarks of look-ups, creation, listing and open/close on a scratch store.
 bench: deps

@@ -174,9 +174,6 @@ int plat_is_dbcs_lead_byte(unsigned char byte);
 // The position of the character after the one at p (p itself at a NUL).
 const char* plat_char_next(const char* p);
 
-// Non-zero when standard output is a terminal.
-int plat_stdout_is_terminal();
-
 // ---------------------------------------------------------------------------
 // Environment
 // ---------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 // OS operations that only the tests and the command-line tool need: a fresh
-// store root per test, the native form of a path, and a second process.
+// store root per test, the native form of a path, a second process, and the
+// standard streams.
 // Not exported from the shared library.
 #pragma once
 
@@ -40,3 +41,7 @@ void plat_kill(intptr_t process);
 
 // Makes standard output binary (no CR inserted before LF).
 void plat_stdout_binary();
+// Makes standard input binary (CR LF read as it is).
+void plat_stdin_binary();
+// True when descriptor fd (0 input, 1 output, 2 errors) is a terminal.
+bool plat_isatty(int fd);

@@ -84,5 +84,3 @@ const char* plat_char_next(const char* p) {
 int plat_setenv(const char* name, const char* value) {
   return value ? setenv(name, value, 1) : unsetenv(name);
 }
-
-int plat_stdout_is_terminal() { return isatty(STDOUT_FILENO); }

@@ -102,3 +102,7 @@ void plat_kill(intptr_t process) {
 void plat_exit_now(int code) { _exit(code); }
 
 void plat_stdout_binary() {}
+
+void plat_stdin_binary() {}
+
+bool plat_isatty(int fd) { return isatty(fd) == 1; }

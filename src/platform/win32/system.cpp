@@ -1,9 +1,6 @@
 // Clocks, the message box, the code page and the environment on Windows.
 #include "platform/win32/win32.h"
 
-#include <io.h>
-
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -59,5 +56,3 @@ int plat_setenv(const char* name, const char* value) {
   std::string text = std::string(name) + "=" + (value ? value : "");
   return _putenv(text.c_str());
 }
-
-int plat_stdout_is_terminal() { return _isatty(_fileno(stdout)); }

@@ -124,3 +124,7 @@ void plat_stdout_binary() {
   std::fflush(stdout);
   _setmode(_fileno(stdout), _O_BINARY);
 }
+
+void plat_stdin_binary() { _setmode(_fileno(stdin), _O_BINARY); }
+
+bool plat_isatty(int fd) { return _isatty(fd) != 0; }

@@ -1,0 +1,160 @@
+// What every sub-command of the classic command shares: its console, the
+// meaning of the library's statuses, areas, item types and control files,
+// times, the native files items come from and go to, and reads and writes of
+// whole items.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "classic.h"
+#include "classic_tool.h"
+
+namespace tool {
+
+struct Console {
+  std::ostream& out;
+  std::ostream& err;
+  const ToolConsole& io;
+};
+
+// ---------------------------------------------------------------------------
+// Statuses and failures
+// ---------------------------------------------------------------------------
+
+// What a status of the library means, in a few words.
+const char* status_text(int status);
+
+// Writes "classic: <what>: <meaning> (status N)" to err; returns TOOL_FAILED.
+int fail_status(Console& c, const std::string& what, int status);
+// Writes "classic: <what>: <why>" to err; returns TOOL_FAILED.
+int fail(Console& c, const std::string& what, const std::string& why);
+// Writes "classic: <why>" to err; returns TOOL_USAGE.
+int usage(Console& c, const std::string& why);
+
+// ---------------------------------------------------------------------------
+// Areas, item types, control files
+// ---------------------------------------------------------------------------
+
+struct Area {
+  std::string path;  // folder, Windows form, no trailing separator
+  char drive = 'C';  // upper-case letter
+  std::string name;  // last component of the path
+};
+
+// The area an argument names: an area name on drive (a letter, "X" or "X:")
+// giving X:\userroot\storage\NAME, or a full area path (it holds a drive, a
+// '\' or a '/').  False and the reason when neither.
+bool resolve_area(const std::string& arg, const std::string& drive, Area* area, std::string* why);
+
+// The path file operations use for a store path: the library's translation
+// (empty when it has none).
+std::string translated(const std::string& path);
+// True when the store path (translated) names a file or folder.
+bool store_exists(const std::string& path);
+
+struct ItemKind {
+  std::string name;       // piece
+  std::string ctl;        // piece.ctl
+  std::string pattern;    // piece%c%c%c.pce
+  std::string extension;  // pce
+  bool param = false;     // a parameter table: its control file is in PARAM
+  const char* folder() const { return param ? "PARAM" : "DATA"; }
+};
+
+// The 26 item types, in the order of the library's table.
+const std::vector<ItemKind>& item_kinds();
+// The type named name ("piece", "PIECE" or "piece.ctl"), or null.
+const ItemKind* find_kind(const std::string& name);
+
+// A control file of an area: its type and its path.
+struct Store {
+  Area area;
+  const ItemKind* kind = nullptr;
+  std::string ctl;  // Windows-form path of the control file
+  // "piece in C:\userroot\storage\work"
+  std::string where() const;
+};
+
+// Resolves AREA and TYPE and finds the control file (in DATA, or PARAM for
+// the parameter tables, else in the other of the two).  Reports what is
+// wrong and returns TOOL_USAGE or TOOL_FAILED; TOOL_OK with *store filled.
+int open_store(Console& c, const std::string& op, const std::string& area_arg,
+               const std::string& drive, const std::string& type, Store* store);
+
+// The data-file name of a pattern for a suffix: piece%c%c%c.pce, "aab" ->
+// pieceaab.pce.
+std::string data_file_name(const std::string& pattern, const char* suffix);
+
+// ---------------------------------------------------------------------------
+// Times and numbers
+// ---------------------------------------------------------------------------
+
+// "2024-05-01 13:07:00" in local time; "-" for 0.
+std::string local_time(uint32_t t);
+// "1.2 MiB" and the like.
+std::string human_bytes(double bytes);
+// The text of a signed 8-bit open state: closed, writer, 2 readers.
+std::string open_state_text(int state);
+
+// ---------------------------------------------------------------------------
+// Items and native files
+// ---------------------------------------------------------------------------
+
+// Checks an item name given on the command line: not empty, at most 20
+// characters.  False and the reason.
+bool valid_item_name(const std::string& name, std::string* why);
+
+// Reads an item's bytes (an item of size 0 gives no bytes): a status.
+int read_item(const Store& s, const std::string& name, std::string* bytes);
+// Writes bytes as a new item, or as a new version of an existing one when
+// replace is set: a status.
+int write_item(const Store& s, const std::string& name, const std::string& bytes, bool replace);
+
+// The native path of a file argument: a path with a drive letter is taken
+// as a store path and mapped, any other is used as it is.
+std::string native_file(const std::string& arg);
+bool read_native(const std::string& path, std::string* bytes, std::string* why);
+bool write_native(const std::string& path, const std::string& bytes, std::string* why);
+
+// The file name of an item (without extension): characters that no file
+// name can hold, '%', a trailing point or blank and device names are
+// written as %XX.
+std::string file_stem_of(const std::string& item);
+// The item name of a file: its name without folder and extension, %XX
+// turned back into the character.
+std::string item_name_of(const std::string& file);
+
+// Writes j to out, indented, strings that are not UTF-8 repaired.
+void print_json(std::ostream& out, const nlohmann::json& j);
+// A text as JSON takes it (bytes of the code page that are not UTF-8 are
+// replaced when printed).
+nlohmann::json text_json(const std::string& text);
+
+// A progress display of a run over many items: a bar redrawn on a terminal,
+// one line per item elsewhere.
+class Progress {
+ public:
+  Progress(Console& c, size_t total, const char* verb);
+  // One item done: its label and, when it failed, the reason (shown on err).
+  void step(const std::string& label, uint64_t bytes, const std::string& failure);
+  // Ends the bar and prints the summary; the exit status.
+  int finish(const std::string& where);
+
+ private:
+  void draw(const std::string& label);
+  void clear_bar();
+  Console& c_;
+  size_t total_;
+  size_t done_ = 0;
+  size_t failed_ = 0;
+  uint64_t bytes_ = 0;
+  const char* verb_;
+  bool bar_drawn_ = false;
+};
+
+}  // namespace tool
