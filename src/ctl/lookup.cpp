@@ -16,8 +16,6 @@ int32_t classic_blk_count = 0;
 
 namespace {
 
-bool opened(int status) { return status == CLASSIC_OK || status == CLASSIC_OK_REMOVABLE; }
-
 void user_text(char* out, const char* field) {
   std::memcpy(out, field, USER_ID_SIZE);
   out[USER_ID_SIZE] = 0;
@@ -28,7 +26,7 @@ void user_text(char* out, const char* field) {
 // the entry and the stream stands just after it.
 int open_and_find(FILE** stream, const char* path, const char* name, int flags, int* open_status) {
   *open_status = ctl_open(stream, path, flags);
-  if (!opened(*open_status)) return *open_status;
+  if (!ctl_opened(*open_status)) return *open_status;
   char key[ITEM_NAME_SIZE];
   normalize_item_name(key, name ? name : "", ITEM_NAME_SIZE);
   int r = ctl_find_entry(*stream, key, &g_entry);
@@ -108,7 +106,7 @@ int classic_overwrite_ctrl_entry(const char* path, const char* name, const CTRL_
 int classic_delete_control_file(const char* path, const char* pattern) {
   FILE* stream = nullptr;
   int status = ctl_open(&stream, path, CTL_UPDATE);
-  if (!opened(status)) return status;
+  if (!ctl_opened(status)) return status;
   if (g_trailer.open_count != 0) {
     ctl_close(stream, CTL_UPDATE, status);
     return CLASSIC_ITEMS_OPEN;

@@ -255,7 +255,7 @@ int ctl_close(FILE* stream, int flags, int status) {
 int classic_ctl_file_stats(const char* path, CTRL_TRAILER_INFO* info) {
   FILE* stream = nullptr;
   int status = ctl_open(&stream, path, CTL_READ);
-  if (status != CLASSIC_OK && status != CLASSIC_OK_REMOVABLE) return status;
+  if (!ctl_opened(status)) return status;
   if (info) {
     std::memcpy(info->suffix, g_trailer.suffix, 3);
     info->next_slot = g_trailer.next_slot;

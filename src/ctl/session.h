@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "classic.h"
 #include "ctl/records.h"
 
 // Session flags.
@@ -34,6 +35,12 @@ extern int32_t g_path_hash;
 // Returns 1, or 1000 on drive A: or B: (both success), else 1002, 1012,
 // 1014, 1015, 1018, 1022 or a translation status, holding nothing then.
 int ctl_open(FILE** stream, const char* path, int flags);
+
+// Whether a ctl_open status (1, or 1000 on a removable drive) opened the
+// session.
+inline bool ctl_opened(int status) {
+  return status == CLASSIC_OK || status == CLASSIC_OK_REMOVABLE;
+}
 
 // Ends a session: writes the current trailer with the lock released and
 // closes the file, unless it is retained.  status is what ctl_open returned.

@@ -20,8 +20,6 @@ namespace {
 
 constexpr int kSessionPause = 500;
 
-bool opened(int status) { return status == CLASSIC_OK || status == CLASSIC_OK_REMOVABLE; }
-
 // Whether waiting can clear a session that could not be opened: a control
 // file that other sessions, an area lock or another process hold.  A file
 // that is missing, unreadable, of another version or whose path cannot be
@@ -73,7 +71,7 @@ int classic_close_item(const char* ctl_path, const char* name, FILE* stream) {
   if (on_removable_drive(ctl_path)) {
     // A reader on a removable drive left no mark: a read session tells.
     int status = ctl_open(&ctl, ctl_path, CTL_READ);
-    if (!opened(status)) return status;
+    if (!ctl_opened(status)) return status;
     int found = ctl_find_entry(ctl, key, &g_entry);
     int8_t state = g_entry.open_state;
     ctl_close(ctl, CTL_READ, status);
@@ -85,7 +83,7 @@ int classic_close_item(const char* ctl_path, const char* name, FILE* stream) {
   }
 
   int status = ctl_open(&ctl, ctl_path, CTL_UPDATE);
-  while (!opened(status)) {
+  while (!ctl_opened(status)) {
     if (!worth_waiting(status, ctl_path)) return status;
     lock_wait(1, kSessionPause);
     status = ctl_open(&ctl, ctl_path, CTL_UPDATE);

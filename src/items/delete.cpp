@@ -18,8 +18,6 @@
 
 namespace {
 
-bool opened(int status) { return status == CLASSIC_OK || status == CLASSIC_OK_REMOVABLE; }
-
 // Names already normalised compare byte by byte, up to a NUL both share.
 bool same_name(const char* a, const char* b) { return std::strncmp(a, b, ITEM_NAME_SIZE) == 0; }
 
@@ -70,7 +68,7 @@ int classic_delete_item(const char* ctl_path, const char* name, const char* patt
 int classic_undelete_item(const char* ctl_path, const char* name, const char* pattern) {
   FILE* ctl = nullptr;
   int status = ctl_open(&ctl, ctl_path, CTL_UPDATE);
-  if (!opened(status)) return status;
+  if (!ctl_opened(status)) return status;
   char key[ITEM_NAME_SIZE];
   normalize_item_name(key, name ? name : "", ITEM_NAME_SIZE);
   int r = ctl_find_entry(ctl, key, &g_scratch_entry);

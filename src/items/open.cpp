@@ -22,8 +22,6 @@ namespace {
 
 constexpr size_t kStreamBuffer = 2048;
 
-bool opened(int status) { return status == CLASSIC_OK || status == CLASSIC_OK_REMOVABLE; }
-
 // Puts the entry back as it was before a failed open wrote it, so that the
 // item is not left marked open for ever.
 void restore_entry(FILE* ctl, long at, const CtlEntry& before) {
@@ -62,7 +60,7 @@ int find_closed_item(FILE** ctl, int* status, const char* ctl_path, const char* 
                      uint16_t writer_report, uint16_t readers_report) {
   for (int attempts = ITEM_ATTEMPTS;; lock_wait(1, LOCK_DELAY_MS)) {
     *status = ctl_open(ctl, ctl_path, CTL_UPDATE);
-    if (!opened(*status)) return *status;
+    if (!ctl_opened(*status)) return *status;
     int found = ctl_find_entry(*ctl, key, &g_entry);
     if (found != CLASSIC_OK) {
       ctl_close(*ctl, CTL_UPDATE, *status);
@@ -180,7 +178,7 @@ int classic_open_item(const char* ctl_path, const char* name, short mode, const 
     int flags = (mode & (ITEM_WRITE | ITEM_STAMP_ACCESS)) ? CTL_UPDATE : CTL_READ;
     FILE* ctl = nullptr;
     int status = ctl_open(&ctl, ctl_path, flags);
-    if (!opened(status)) return status;
+    if (!ctl_opened(status)) return status;
     char key[ITEM_NAME_SIZE];
     normalize_item_name(key, name ? name : "", ITEM_NAME_SIZE);
     int found = ctl_find_entry(ctl, key, &g_entry);

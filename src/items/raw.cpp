@@ -1,7 +1,8 @@
 // Raw item transfer: an item's bytes copied to a stream or read into memory
 // under a read session held for the whole transfer, without registering as
-// a reader; and stream-to-stream copies.  Every transfer moves its bytes
-// through the entry window, at most 2048 bytes per read-write pair.
+// a reader; and stream-to-stream copies.  Copies move their bytes through
+// the entry window, at most 2048 bytes per read-write pair; a read into
+// memory takes the item in one block.
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -19,8 +20,6 @@
 #include "storage/netxlat.h"
 
 namespace {
-
-bool opened(int status) { return status == CLASSIC_OK || status == CLASSIC_OK_REMOVABLE; }
 
 char* transfer_buffer() { return reinterpret_cast<char*>(g_window); }
 
@@ -52,7 +51,7 @@ int open_raw_item(const char* ctl_path, const char* name, const char* pattern, F
   int open_status = 0;
   for (int attempts = ITEM_ATTEMPTS;; lock_wait(1, LOCK_DELAY_MS)) {
     open_status = ctl_open(&session, ctl_path, CTL_READ);
-    if (!opened(open_status)) return open_status;
+    if (!ctl_opened(open_status)) return open_status;
     if (ctl_find_entry(session, key, &g_entry) != CLASSIC_OK) {
       *ctl = session;
       *status = open_status;

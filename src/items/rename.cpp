@@ -17,8 +17,6 @@
 
 namespace {
 
-bool opened(int status) { return status == CLASSIC_OK || status == CLASSIC_OK_REMOVABLE; }
-
 // Opens the data file of an entry for an update of its header: the stream
 // (unbuffered) with the header read into the current data-file header, or
 // null with the status in *status.
@@ -113,7 +111,7 @@ int classic_set_attribute(const char* ctl_path, const char* pattern, const char*
                           short attribute) {
   FILE* ctl = nullptr;
   int status = ctl_open(&ctl, ctl_path, CTL_UPDATE);
-  if (!opened(status)) return status;
+  if (!ctl_opened(status)) return status;
   char key[ITEM_NAME_SIZE];
   normalize_item_name(key, name ? name : "", ITEM_NAME_SIZE);
   if (ctl_find_entry(ctl, key, &g_entry) != CLASSIC_OK) {

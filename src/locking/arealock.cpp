@@ -76,7 +76,7 @@ int mark_folder(const char* area, const char* subfolder, int lock, int flags) {
     }
     FILE* stream = nullptr;
     int opened = ctl_open(&stream, path, flags);
-    if (opened != CLASSIC_OK && opened != CLASSIC_OK_REMOVABLE) {
+    if (!ctl_opened(opened)) {
       status = opened;
       continue;
     }
@@ -97,7 +97,7 @@ int set_area_lock(int lock, int force, const char* area) {
 
   FILE* stream = nullptr;
   int opened = ctl_open(&stream, path, flags);
-  if (opened != CLASSIC_OK && opened != CLASSIC_OK_REMOVABLE) return opened;
+  if (!ctl_opened(opened)) return opened;
   // The session marked the trailer as its own; what is written back is
   // decided here.
   g_trailer.lock_state = LOCK_FREE;

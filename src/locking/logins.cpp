@@ -9,7 +9,6 @@
 // are written without a lock.
 //
 // Areas on the floppy drives A: and B: take part in no login.
-#include <cctype>
 #include <cstring>
 
 #include "classic.h"
@@ -27,11 +26,6 @@ constexpr size_t kMaxTag = 3;
 constexpr int kNodePlaces = 4;
 // "log", four places of node name, ".", a tag of up to three characters.
 constexpr size_t kLoginNameSize = 3 + kNodePlaces + 1 + kMaxTag + 1;
-
-bool is_floppy_area(const char* area) {
-  int drive = std::toupper(static_cast<unsigned char>(area[0]));
-  return (drive == 'A' || drive == 'B') && area[1] == ':';
-}
 
 // out (XLAT_PATH_SIZE bytes) := area without its trailing white space, a
 // backslash, name.  False (out untouched) when the path would be longer than
@@ -90,47 +84,42 @@ int open_login_control(FILE** stream, const char* area) {
   return ctl_open(stream, path, CTL_UPDATE);
 }
 
-}  // namespace
-
-int classic_login_area(const char* area, const char* tag) {
-  ensure_host_info();
+// A login or a logout: checks the arguments, opens a session on area's
+// login.ctl, translates the path of tag's login file and lets change act
+// on it and on the trailer.  The trailer goes back whatever change did.
+template <typename Change>
+int change_login(const char* area, const char* tag, Change change) {
   if (!tag) tag = "";
   if (std::strlen(tag) > kMaxTag) return 0;
   if (!area) return CLASSIC_CANNOT_REMOVE;
-  if (is_floppy_area(area)) return CLASSIC_OK;
+  if (on_removable_drive(area)) return CLASSIC_OK;
 
   FILE* stream = nullptr;
   int status = open_login_control(&stream, area);
   if (status != CLASSIC_OK) return status;
   char name[kLoginNameSize];
   status = translate_login_file(area, tag, name);
-  if (status == CLASSIC_OK) {
-    if (write_login_file(name)) {
-      g_trailer.total_items = static_cast<int16_t>(g_trailer.total_items + 1);
-      g_trailer.open_count = static_cast<uint16_t>(g_trailer.open_count + 1);
-    } else {
-      status = CLASSIC_IO_ERROR;
-    }
-  }
-  // The trailer goes back whatever happened to the login file.
+  if (status == CLASSIC_OK) status = change(name);
   ctl_close(stream, CTL_UPDATE, CLASSIC_OK);
   return status;
 }
 
-int classic_logout_area(const char* area, const char* tag) {
-  if (!tag) tag = "";
-  if (std::strlen(tag) > kMaxTag) return 0;
-  if (!area) return CLASSIC_CANNOT_REMOVE;
-  if (is_floppy_area(area)) return CLASSIC_OK;
+}  // namespace
 
-  // The session's path translation gathers the host information that the
-  // login file's name needs.
-  FILE* stream = nullptr;
-  int status = open_login_control(&stream, area);
-  if (status != CLASSIC_OK) return status;
-  char name[kLoginNameSize];
-  status = translate_login_file(area, tag, name);
-  if (status == CLASSIC_OK) {
+int classic_login_area(const char* area, const char* tag) {
+  ensure_host_info();
+  return change_login(area, tag, [](const char* name) {
+    if (!write_login_file(name)) return CLASSIC_IO_ERROR;
+    g_trailer.total_items = static_cast<int16_t>(g_trailer.total_items + 1);
+    g_trailer.open_count = static_cast<uint16_t>(g_trailer.open_count + 1);
+    return CLASSIC_OK;
+  });
+}
+
+// The session's path translation gathers the host information that the
+// login file's name needs.
+int classic_logout_area(const char* area, const char* tag) {
+  return change_login(area, tag, [](const char*) {
     // A workstation that is not logged in has no file: no error.
     plat_unlink(g_translated_path);
     if (g_trailer.total_items != 0) {
@@ -139,14 +128,13 @@ int classic_logout_area(const char* area, const char* tag) {
     if (g_trailer.open_count != 0) {
       g_trailer.open_count = static_cast<uint16_t>(g_trailer.open_count - 1);
     }
-  }
-  ctl_close(stream, CTL_UPDATE, CLASSIC_OK);
-  return status;
+    return CLASSIC_OK;
+  });
 }
 
 int classic_login_create(const char* area) {
   if (!area) return CLASSIC_CANNOT_REMOVE;
-  if (is_floppy_area(area)) return CLASSIC_OK;
+  if (on_removable_drive(area)) return CLASSIC_OK;
   char path[XLAT_PATH_SIZE];
   if (!area_file_path(path, area, kLoginControlFile)) return CLASSIC_CANNOT_REMOVE;
   return classic_create_control_file(path);
@@ -154,7 +142,7 @@ int classic_login_create(const char* area) {
 
 int classic_login_delete(const char* area) {
   if (!area) return CLASSIC_CANNOT_REMOVE;
-  if (is_floppy_area(area)) return CLASSIC_OK;
+  if (on_removable_drive(area)) return CLASSIC_OK;
   char path[XLAT_PATH_SIZE];
   if (!area_file_path(path, area, kLoginControlFile)) return CLASSIC_CANNOT_REMOVE;
   return classic_delete_control_file(path, kLoginDataPattern);

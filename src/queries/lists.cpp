@@ -17,8 +17,6 @@ CTRL_ENTRY_INFO g_blk_items[BLK_MAX_ITEMS];
 
 namespace {
 
-bool opened(int status) { return status == CLASSIC_OK || status == CLASSIC_OK_REMOVABLE; }
-
 // The end offset of the block reads: the length of the file.
 long end_offset() { return g_trailer_offset + CTL_RECORD_SIZE; }
 
@@ -64,7 +62,7 @@ CTRL_ENTRY_INFO* classic_return_item_list(const char* ctl, const char* pattern, 
   *more = 0;
   FILE* stream = nullptr;
   int open_status = ctl_open(&stream, ctl, CTL_READ);
-  if (!opened(open_status)) {
+  if (!ctl_opened(open_status)) {
     *status = open_status;
     return nullptr;
   }
@@ -121,7 +119,7 @@ int classic_get_blk_items(const char* ctl, const char* pattern, int max, long* o
   if (!offset || !first || !items) return CLASSIC_IO_ERROR;
   FILE* stream = nullptr;
   int open_status = ctl_open(&stream, ctl, CTL_READ);
-  if (!opened(open_status)) return open_status;
+  if (!ctl_opened(open_status)) return open_status;
   classic_blk_count = g_trailer.total_items;
   if (std::fseek(stream, *offset, SEEK_SET) != 0) {
     ctl_close(stream, CTL_READ, open_status);
