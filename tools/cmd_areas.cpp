@@ -9,24 +9,21 @@
 #include "commands.h"
 #include "platform/platform.h"
 #include "platform/testing.h"
+#include "items/items.h"
+#include "storage/netxlat.h"
+#include "storage/xlat_lookup.h"
 
 namespace tool {
 
 namespace {
 
-bool ok(int status) { return status == CLASSIC_OK || status == CLASSIC_OK_REMOVABLE; }
-
 constexpr const char* kAreaKeys = "Software\\Halvorn\\Quillmere";
 constexpr const char* kUserKey = "Software\\Halvorn";
 constexpr uint32_t kAreaVersion = 4;
 
-// The translation control file and its items.
+// The folder of the translation control file.
 constexpr const char* kXlatFolder = "C:\\userroot\\system\\state\\stordir";
-constexpr const char* kXlatCtl = "C:\\userroot\\system\\state\\stordir\\netxl.ctl";
-constexpr size_t kXlatRecord = 324;
-constexpr size_t kXlatTargetAt = 21;
-constexpr size_t kXlatTargetMax = 299;
-const ItemKind kXlatKind = {"netxl", "netxl.ctl", "netxl%c%c%c.net", "net", false};
+const ItemKind kXlatKind = {"netxl", "netxl.ctl", XLAT_DATA_PATTERN, "net", false};
 
 std::string area_key(const Area& area) {
   return std::string(kAreaKeys) + "\\" + area.drive + ":\\" + area.name;
@@ -151,7 +148,7 @@ int cmd_init(Console& c, const Args& a) {
   int made_data = 0, made_param = 0;
   for (const ItemKind& k : item_kinds()) {
     std::string here = area.path + "\\" + k.folder() + "\\" + k.ctl;
-    std::string other = area.path + "\\" + (k.param ? "DATA" : "PARAM") + "\\" + k.ctl;
+    std::string other = area.path + "\\" + k.other_folder() + "\\" + k.ctl;
     if (store_exists(here) || store_exists(other)) continue;
     int r = classic_create_control_file(here.c_str());
     if (!ok(r)) {
@@ -282,8 +279,7 @@ int cmd_lock(Console& c, const Args& a) {
     case CLASSIC_LOCK_FORCED:
     case CLASSIC_OPEN_ITEMS:
       c.out << "locked " << area.path << "\n";
-      c.err << "classic: lock " << area.path << ": " << status_text(status) << " (status " << status
-            << ")\n";
+      c.err << "classic: " << status_line("lock " + area.path, status) << "\n";
       return TOOL_OK;
     default:
       return fail_status(c, "lock " + area.path, status);
@@ -341,21 +337,21 @@ int cmd_net_add(Console& c, const Args& a) {
     key += a.folder_key ? 'D' : 'A';
   }
   const std::string& target = a.value;
-  if (target.empty() || target.size() > kXlatTargetMax || target.find(' ') != std::string::npos) {
+  if (target.empty() || target.size() > static_cast<size_t>(XLAT_TARGET_MAX) || target.find(' ') != std::string::npos) {
     return usage(c, "translation target '" + target + "' must be a folder of at most 299 characters, without blanks");
   }
   if (make_folder(kXlatFolder) < 0) {
     return fail(c, "net add", std::string("cannot make the folder ") + kXlatFolder);
   }
-  if (plat_access(kXlatCtl, 0) != 0) {
+  if (plat_access(XLAT_CTL_PATH, 0) != 0) {
     int r = classic_net_ctrl_creat();
-    if (!ok(r)) return fail_status(c, std::string("net add: ") + kXlatCtl, r);
+    if (!ok(r)) return fail_status(c, std::string("net add: ") + XLAT_CTL_PATH, r);
   }
-  std::string record(kXlatRecord, ' ');
-  record.replace(kXlatTargetAt, target.size(), target);
+  std::string record(XLAT_RECORD_SIZE, ' ');
+  record.replace(XLAT_TARGET_OFFSET, target.size(), target);
   Store s;
   s.kind = &kXlatKind;
-  s.ctl = kXlatCtl;
+  s.ctl = XLAT_CTL_PATH;
   s.area.path = kXlatFolder;
   int status = write_item(s, key, record, a.replace);
   if (status != CLASSIC_OK) return fail_status(c, "net add '" + key + "'", status);
@@ -367,48 +363,36 @@ int cmd_net_add(Console& c, const Args& a) {
 }
 
 int cmd_net_list(Console& c, const Args&) {
-  if (plat_access(kXlatCtl, 0) != 0) {
-    c.out << "no translations (no " << kXlatCtl << ")\n";
+  if (plat_access(XLAT_CTL_PATH, 0) != 0) {
+    c.out << "no translations (no " << XLAT_CTL_PATH << ")\n";
     return TOOL_OK;
   }
-  long offset = 0, position = 0;
-  char more = 0;
-  int status = CLASSIC_OK;
-  CTRL_ENTRY_INFO* head = classic_return_item_list(kXlatCtl, "*", &offset, &position, &more, &status);
-  std::vector<std::string> keys;
-  for (CTRL_ENTRY_INFO* e = head; e; e = e->next) keys.emplace_back(e->name, strnlen(e->name, 21));
-  classic_free_item_list(head);
-  if (status == 0) status = CLASSIC_IO_ERROR;  // a block of the file could not be read
-  if (!ok(status)) return fail_status(c, std::string("net ls ") + kXlatCtl, status);
-  Store s;
-  s.kind = &kXlatKind;
-  s.ctl = kXlatCtl;
+  std::vector<CTRL_ENTRY_INFO> entries;
+  bool cut = false;
+  int status = list_items(XLAT_CTL_PATH, "*", &entries, &cut);
+  if (status != CLASSIC_OK) return fail_status(c, std::string("net ls ") + XLAT_CTL_PATH, status);
   int result = TOOL_OK;
-  for (const std::string& key : keys) {
-    std::string bytes;
-    int r = read_item(s, key, &bytes);
+  for (const CTRL_ENTRY_INFO& e : entries) {
+    std::string key(e.name, strnlen(e.name, sizeof e.name));
+    // The target as path translation reads it.
+    char target[XLAT_PATH_SIZE];
+    int r = lookup_translation(key.c_str(), target);
     if (r != CLASSIC_OK) {
       result = fail_status(c, "net ls '" + key + "'", r);
       continue;
     }
-    std::string target = bytes.size() > kXlatTargetAt ? bytes.substr(kXlatTargetAt) : std::string();
-    target = target.substr(0, target.find_first_of(std::string(" \0", 2)));
     c.out << "'" << key << "' -> " << target << "\n";
   }
-  if (keys.empty()) c.out << "no translations\n";
+  if (entries.empty()) c.out << "no translations\n";
   return result;
 }
 
 int cmd_user(Console& c, const Args& a) {
   if (a.value.empty()) {
-    plat_hkey key = nullptr;
-    char id[8] = {0};
-    unsigned long type = 0, size = sizeof id - 1;
-    bool found = plat_reg_open_key(plat_hkey_current_user(), kUserKey, PLAT_KEY_READ, &key) ==
-                     PLAT_ERROR_SUCCESS &&
-                 plat_reg_query_value(key, "UserId", &type, id, &size) == PLAT_ERROR_SUCCESS;
-    if (key) plat_reg_close_key(key);
-    if (found && id[0]) {
+    // The id as items are stamped with it.
+    char id[4];
+    read_user_id(id);
+    if (id[0]) {
       c.out << id << "\n";
     } else {
       c.out << "no user id (items are stamped with none)\n";

@@ -22,8 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool ok(int status) { return status == CLASSIC_OK || status == CLASSIC_OK_REMOVABLE; }
-
 // A field of a packed record as a value (JSON takes its arguments by
 // reference, which a packed field cannot give).
 template <typename T>
@@ -39,22 +37,6 @@ std::string by_user(const char* user, size_t n) {
 }
 
 std::string task_text(int id) { return std::to_string(id) + " " + task_name_of(id); }
-
-// The items of a control file matching pattern, in store order.
-int list_items(const Store& s, const std::string& pattern, std::vector<CTRL_ENTRY_INFO>* items,
-               bool* cut) {
-  long offset = 0;
-  long position = 0;
-  char more = 0;
-  int status = CLASSIC_OK;
-  CTRL_ENTRY_INFO* head =
-      classic_return_item_list(s.ctl.c_str(), pattern.c_str(), &offset, &position, &more, &status);
-  for (CTRL_ENTRY_INFO* e = head; e; e = e->next) items->push_back(*e);
-  classic_free_item_list(head);
-  *cut = more != 0;
-  if (status == 0) return CLASSIC_IO_ERROR;  // a block of the file could not be read
-  return ok(status) ? CLASSIC_OK : status;
-}
 
 nlohmann::json entry_json(const CTRL_ENTRY_INFO& e) {
   nlohmann::json j;
@@ -162,7 +144,7 @@ int cmd_ls(Console& c, const Args& a) {
   if (int r = open_store(c, "ls", a.area, a.drive, a.type, &s)) return r;
   std::vector<CTRL_ENTRY_INFO> items;
   bool cut = false;
-  int status = list_items(s, a.pattern, &items, &cut);
+  int status = list_items(s.ctl, a.pattern, &items, &cut);
   if (status != CLASSIC_OK) return fail_status(c, "ls " + s.where(), status);
   if (cut) c.err << "classic: the listing stopped after " << items.size() << " items\n";
   if (a.json) {
@@ -203,16 +185,15 @@ int cmd_info(Console& c, const Args& a) {
     print_json(c.out, j);
     return TOOL_OK;
   }
-  auto by = by_user;
   c.out << "name           " << field(e.name, sizeof e.name) << "\n"
         << "control file   " << s.ctl << "\n"
         << "size           " << e.size << " bytes\n"
-        << "created        " << local_time(e.created) << "  by " << by(e.creator, sizeof e.creator)
+        << "created        " << local_time(e.created) << "  by " << by_user(e.creator, sizeof e.creator)
         << "  task " << task_text(e.creator_task) << "\n"
-        << "modified       " << local_time(e.modified) << "  by " << by(e.modifier, sizeof e.modifier)
+        << "modified       " << local_time(e.modified) << "  by " << by_user(e.modifier, sizeof e.modifier)
         << "  task " << task_text(e.writer_task) << "\n"
         << "previous       " << local_time(e.prev_modified) << "  by "
-        << by(e.prev_modifier, sizeof e.prev_modifier) << "\n"
+        << by_user(e.prev_modifier, sizeof e.prev_modifier) << "\n"
         << "accessed       " << local_time(e.accessed) << "\n"
         << "attribute      " << e.attribute << "  (second " << e.attribute2 << ")\n"
         << "open           " << open_state_text(e.open_state) << "\n"
@@ -390,10 +371,7 @@ int cmd_import(Console& c, const Args& a) {
     }
     int status = write_item(s, name, bytes, a.replace);
     if (status != CLASSIC_OK) {
-      std::ostringstream text;
-      text << item_what("import", s, name) << " from " << file << ": " << status_text(status)
-           << " (status " << status << ")";
-      progress.step(name, 0, text.str());
+      progress.step(name, 0, status_line(item_what("import", s, name) + " from " + file, status));
       continue;
     }
     progress.step(name, bytes.size(), "");
@@ -406,8 +384,9 @@ int cmd_export(Console& c, const Args& a) {
   if (int r = open_store(c, "export", a.area, a.drive, a.type, &s)) return r;
   std::vector<CTRL_ENTRY_INFO> items;
   bool cut = false;
-  int status = list_items(s, a.pattern, &items, &cut);
+  int status = list_items(s.ctl, a.pattern, &items, &cut);
   if (status != CLASSIC_OK) return fail_status(c, "export " + s.where(), status);
+  if (cut) c.err << "classic: the listing stopped after " << items.size() << " items\n";
   fs::path dir(native_file(a.file));
   std::error_code ec;
   fs::create_directories(dir, ec);
@@ -420,9 +399,7 @@ int cmd_export(Console& c, const Args& a) {
     std::string bytes, why;
     int r = read_item(s, name, &bytes);
     if (r != CLASSIC_OK) {
-      std::ostringstream text;
-      text << item_what("export", s, name) << ": " << status_text(r) << " (status " << r << ")";
-      progress.step(name, 0, text.str());
+      progress.step(name, 0, status_line(item_what("export", s, name), r));
       continue;
     }
     fs::path target = dir / (file_stem_of(name) + "." + s.kind->extension);

@@ -15,12 +15,11 @@
 #include "ctl/types.h"
 #include "platform/platform.h"
 #include "platform/testing.h"
+#include "storage/netxlat.h"
 
 namespace tool {
 
 namespace {
-
-bool ok(int status) { return status == CLASSIC_OK || status == CLASSIC_OK_REMOVABLE; }
 
 std::string upper(std::string s) {
   for (char& ch : s) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
@@ -67,8 +66,12 @@ const char* status_text(int status) {
   }
 }
 
+std::string status_line(const std::string& what, int status) {
+  return what + ": " + status_text(status) + " (status " + std::to_string(status) + ")";
+}
+
 int fail_status(Console& c, const std::string& what, int status) {
-  c.err << "classic: " << what << ": " << status_text(status) << " (status " << status << ")\n";
+  c.err << "classic: " << status_line(what, status) << "\n";
   return TOOL_FAILED;
 }
 
@@ -180,7 +183,7 @@ int open_store(Console& c, const std::string& op, const std::string& area_arg,
     return fail(c, op + " " + store->where(), "no such area ('classic init' sets one up)");
   }
   const char* first = store->kind->folder();
-  const char* second = store->kind->param ? "DATA" : "PARAM";
+  const char* second = store->kind->other_folder();
   for (const char* folder : {first, second}) {
     std::string path = store->area.path + "\\" + folder + "\\" + store->kind->ctl;
     if (store_exists(path)) {
@@ -193,17 +196,11 @@ int open_store(Console& c, const std::string& op, const std::string& area_arg,
 }
 
 std::string data_file_name(const std::string& pattern, const char* suffix) {
-  std::string out;
-  int letter = 0;
-  for (size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 'c' && letter < 3) {
-      out += suffix[letter++];
-      ++i;
-    } else {
-      out += pattern[i];
-    }
-  }
-  return out;
+  char name[XLAT_PATH_SIZE];
+  // Without a folder in the control-file path the library's data-file path
+  // is the bare file name.
+  if (!data_file_path(name, "", pattern.c_str(), suffix)) return "?";
+  return name;
 }
 
 // ---------------------------------------------------------------------------
@@ -257,6 +254,21 @@ bool valid_item_name(const std::string& name, std::string* why) {
     return false;
   }
   return true;
+}
+
+int list_items(const std::string& ctl, const std::string& pattern,
+               std::vector<CTRL_ENTRY_INFO>* items, bool* cut) {
+  long offset = 0;
+  long position = 0;
+  char more = 0;
+  int status = CLASSIC_OK;
+  CTRL_ENTRY_INFO* head =
+      classic_return_item_list(ctl.c_str(), pattern.c_str(), &offset, &position, &more, &status);
+  for (CTRL_ENTRY_INFO* e = head; e; e = e->next) items->push_back(*e);
+  classic_free_item_list(head);
+  *cut = more != 0;
+  if (status == 0) return CLASSIC_IO_ERROR;  // a block of the file could not be read
+  return ok(status) ? CLASSIC_OK : status;
 }
 
 int read_item(const Store& s, const std::string& name, std::string* bytes) {

@@ -26,9 +26,14 @@ struct Console {
 // Statuses and failures
 // ---------------------------------------------------------------------------
 
+// Whether a status is success: 1, or 1000 on a removable drive.
+inline bool ok(int status) { return status == CLASSIC_OK || status == CLASSIC_OK_REMOVABLE; }
+
 // What a status of the library means, in a few words.
 const char* status_text(int status);
 
+// "<what>: <meaning> (status N)".
+std::string status_line(const std::string& what, int status);
 // Writes "classic: <what>: <meaning> (status N)" to err; returns TOOL_FAILED.
 int fail_status(Console& c, const std::string& what, int status);
 // Writes "classic: <what>: <why>" to err; returns TOOL_FAILED.
@@ -64,6 +69,8 @@ struct ItemKind {
   std::string extension;  // pce
   bool param = false;     // a parameter table: its control file is in PARAM
   const char* folder() const { return param ? "PARAM" : "DATA"; }
+  // Where a control file of this type found in the wrong folder lies.
+  const char* other_folder() const { return param ? "DATA" : "PARAM"; }
 };
 
 // The 26 item types, in the order of the library's table.
@@ -108,6 +115,11 @@ std::string open_state_text(int state);
 // Checks an item name given on the command line: not empty, at most 20
 // characters.  False and the reason.
 bool valid_item_name(const std::string& name, std::string* why);
+
+// The entries of the control file ctl whose names match pattern, in store
+// order; *cut when the library's list stopped short of the end.  A status.
+int list_items(const std::string& ctl, const std::string& pattern,
+               std::vector<CTRL_ENTRY_INFO>* items, bool* cut);
 
 // Reads an item's bytes (an item of size 0 gives no bytes): a status.
 int read_item(const Store& s, const std::string& name, std::string* bytes);
