@@ -80,23 +80,39 @@ int translate_data_file(const char* ctl_path, const char* pattern, const char* s
   return classic_netxlat(path, g_translated_path);
 }
 
-int set_slot_flags(const char* ctl_path, const char* pattern, const CtlEntry* entry,
-                   uint8_t keep_mask, uint8_t set_mask) {
-  int status = translate_data_file(ctl_path, pattern, entry->suffix);
-  if (status != CLASSIC_OK) return status;
+int open_slot(const char* ctl_path, const char* pattern, const CtlEntry* entry, SlotRecord** slot,
+              int* status) {
+  *status = translate_data_file(ctl_path, pattern, entry->suffix);
+  if (*status != CLASSIC_OK) return -1;
+  *status = CLASSIC_IO_ERROR;
+  *slot = slot_of(*entry);
+  if (!*slot) return -1;
   int fd = plat_sopen(g_translated_path, CLASSIC_O_RDWR | CLASSIC_O_BINARY, PLAT_SH_DENYNO,
                       CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
-  if (fd < 0) return CLASSIC_IO_ERROR;
-  SlotRecord* slot = slot_of(*entry);
-  if (!slot || plat_read(fd, &g_data_header, DATA_HEADER_SIZE) != DATA_HEADER_SIZE) {
+  if (fd < 0) return -1;
+  if (plat_read(fd, &g_data_header, DATA_HEADER_SIZE) != DATA_HEADER_SIZE) {
     plat_close(fd);
-    return CLASSIC_IO_ERROR;
+    return -1;
   }
-  slot->flags = static_cast<uint8_t>((slot->flags & keep_mask) | set_mask);
+  *status = CLASSIC_OK;
+  return fd;
+}
+
+int write_slot(int fd) {
   bool written = plat_lseek(fd, 0, SEEK_SET) == 0 &&
                  plat_write(fd, &g_data_header, DATA_HEADER_SIZE) == DATA_HEADER_SIZE;
   plat_close(fd);
   return written ? CLASSIC_OK : CLASSIC_IO_ERROR;
+}
+
+int set_slot_flags(const char* ctl_path, const char* pattern, const CtlEntry* entry,
+                   uint8_t keep_mask, uint8_t set_mask) {
+  SlotRecord* slot = nullptr;
+  int status = CLASSIC_OK;
+  int fd = open_slot(ctl_path, pattern, entry, &slot, &status);
+  if (fd < 0) return status;
+  slot->flags = static_cast<uint8_t>((slot->flags & keep_mask) | set_mask);
+  return write_slot(fd);
 }
 
 int insert_entry(FILE* ctl, const CtlEntry* record, long end_pos, long insert_pos) {

@@ -81,6 +81,17 @@ SlotRecord* slot_of(const CtlEntry& entry);
 // the translation status (1002 for a pattern that is not a data-file one).
 int translate_data_file(const char* ctl_path, const char* pattern, const char* suffix);
 
+// Opens the entry's data file and reads its header into the current
+// data-file header, for a change of the entry's slot record: the file's
+// descriptor with *slot set, or -1 with *status the translation status or
+// 1002.  write_slot ends the change.
+int open_slot(const char* ctl_path, const char* pattern, const CtlEntry* entry, SlotRecord** slot,
+              int* status);
+
+// Writes the current data-file header back over the file that open_slot
+// opened and closes it.  1 or 1002.
+int write_slot(int fd);
+
 // Sets the flag byte of the entry's slot to (flags & keep) | set.  1, 1002
 // or the translation status.
 int set_slot_flags(const char* ctl_path, const char* pattern, const CtlEntry* entry,

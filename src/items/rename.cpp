@@ -15,40 +15,14 @@
 #include "platform/platform.h"
 #include "storage/netxlat.h"
 
-namespace {
-
-// Opens the data file of an entry for an update of its header: the stream
-// (unbuffered) with the header read into the current data-file header, or
-// null with the status in *status.
-FILE* open_header(const char* ctl_path, const char* pattern, const char* suffix, int* status) {
-  *status = translate_data_file(ctl_path, pattern, suffix);
-  if (*status != CLASSIC_OK) return nullptr;
-  *status = CLASSIC_IO_ERROR;
-  FILE* f = open_data_file(CLASSIC_O_RDWR | CLASSIC_O_BINARY, "r+b", 0);
-  if (!f) return nullptr;
-  if (std::fread(&g_data_header, sizeof g_data_header, 1, f) != 1) {
-    std::fclose(f);
-    return nullptr;
-  }
-  *status = CLASSIC_OK;
-  return f;
-}
-
-}  // namespace
-
 int set_slot_attribute(const char* ctl_path, const char* pattern, const CtlEntry* entry,
                        uint16_t attribute) {
+  SlotRecord* slot = nullptr;
   int status = CLASSIC_OK;
-  FILE* f = open_header(ctl_path, pattern, entry->suffix, &status);
-  if (!f) return status;
-  SlotRecord* slot = slot_of(*entry);
-  bool written = false;
-  if (slot) {
-    slot->attribute = attribute;
-    written = write_data_header(f);
-  }
-  std::fclose(f);
-  return written ? CLASSIC_OK : CLASSIC_IO_ERROR;
+  int fd = open_slot(ctl_path, pattern, entry, &slot, &status);
+  if (fd < 0) return status;
+  slot->attribute = attribute;
+  return write_slot(fd);
 }
 
 int classic_rename_item(const char* ctl_path, const char* old_name, const char* new_name,
@@ -67,20 +41,21 @@ int classic_rename_item(const char* ctl_path, const char* old_name, const char* 
   normalize_item_name(new_key, new_name ? new_name : "", ITEM_NAME_SIZE);
   std::memcpy(g_entry.name, new_key, ITEM_NAME_SIZE);
   CtlEntry renamed = g_entry;
-  auto fail = [&](int failure) {
+  // Every way out of the rename ends the session.
+  auto finish = [&](int result) {
     ctl_close(ctl, CTL_UPDATE, status);
-    return failure;
+    return result;
   };
   long o = -1;
   if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (o = std::ftell(ctl)) < 0) {
-    return fail(CLASSIC_IO_ERROR);
+    return finish(CLASSIC_IO_ERROR);
   }
   int found = ctl_find_entry(ctl, new_key, &g_scratch_entry);
-  if (found == CLASSIC_OK) return fail(CLASSIC_NAME_IN_USE);
-  if (found != CLASSIC_NOT_FOUND) return fail(found);
+  if (found == CLASSIC_OK) return finish(CLASSIC_NAME_IN_USE);
+  if (found != CLASSIC_NOT_FOUND) return finish(found);
   long n = -1;
   if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (n = std::ftell(ctl)) < 0) {
-    return fail(CLASSIC_IO_ERROR);
+    return finish(CLASSIC_IO_ERROR);
   }
   if (n == o) {
     if (std::fseek(ctl, o, SEEK_SET) != 0 || std::fwrite(&renamed, sizeof renamed, 1, ctl) != 1) {
@@ -91,20 +66,14 @@ int classic_rename_item(const char* ctl_path, const char* old_name, const char* 
   } else {
     r = insert_entry(ctl, &renamed, o, n);
   }
-  if (r != CLASSIC_OK) return fail(r);
+  if (r != CLASSIC_OK) return finish(r);
 
   // Then the slot record's name.
-  FILE* data = open_header(ctl_path, pattern, renamed.suffix, &r);
-  if (!data) return fail(r);
-  SlotRecord* slot = slot_of(renamed);
-  bool written = false;
-  if (slot) {
-    std::memcpy(slot->name, new_key, ITEM_NAME_SIZE);
-    written = write_data_header(data);
-  }
-  std::fclose(data);
-  ctl_close(ctl, CTL_UPDATE, status);
-  return written ? CLASSIC_OK : CLASSIC_IO_ERROR;
+  SlotRecord* slot = nullptr;
+  int fd = open_slot(ctl_path, pattern, &renamed, &slot, &r);
+  if (fd < 0) return finish(r);
+  std::memcpy(slot->name, new_key, ITEM_NAME_SIZE);
+  return finish(write_slot(fd));
 }
 
 int classic_set_attribute(const char* ctl_path, const char* pattern, const char* name,

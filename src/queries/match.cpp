@@ -3,12 +3,12 @@
 #include "queries/match.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <new>
 #include <vector>
 
 #include "ctl/dbcs.h"
+#include "locking/trim.h"
 
 namespace {
 
@@ -26,11 +26,6 @@ bool same_character(const char* s, const char* c, int width) {
     if (s[i] == 0) return false;
   }
   return true;
-}
-
-void strip_trailing_space(char* text) {
-  size_t len = std::strlen(text);
-  while (len > 0 && std::isspace(static_cast<unsigned char>(text[len - 1]))) text[--len] = 0;
 }
 
 // One match of a subject against a pattern.  run(si, pi) is the result of
@@ -180,8 +175,8 @@ bool entry_matches(const CtlEntry& entry, const char* converted) {
   char pattern[ITEM_NAME_SIZE + 1];
   std::strncpy(pattern, converted, ITEM_NAME_SIZE);
   pattern[ITEM_NAME_SIZE] = 0;
-  strip_trailing_space(name);
-  strip_trailing_space(pattern);
+  trim_trailing_space(name);
+  trim_trailing_space(pattern);
   return match(name, pattern) == static_cast<int>(std::strlen(name));
 }
 
