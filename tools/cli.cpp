@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <limits>
 #include <map>
 #include <ostream>
 
@@ -239,13 +240,7 @@ class Cli {
 
     s = command(&app_, "log", "Show the error log, newest record first", "classic log -n 10", cmd_log);
     s->add_option("-n,--count", args_.count, "show at most this many records")
-        ->check(CLI::Validator(
-            [](std::string& text) {
-              return text.find_first_not_of("0123456789") == std::string::npos && !text.empty()
-                         ? std::string()
-                         : "'" + text + "' is not a count of 0 or more";
-            },
-            "N"));
+        ->check(CLI::Range(0, std::numeric_limits<int>::max()));
     json(s);
 
     s = command(&app_, "xlat", "Show where a store path leads after network translation",

@@ -82,30 +82,17 @@ struct RawControlFile {
 
 bool read_raw_control_file(const std::string& ctl, RawControlFile* raw) {
   std::string path = translated(ctl);
-  if (path.empty()) return false;
-  for (int attempt = 0; attempt < 40; ++attempt) {
-    errno = 0;
-    int fd = plat_sopen(path.c_str(), CLASSIC_O_RDONLY | CLASSIC_O_BINARY, PLAT_SH_DENYWR, 0);
-    if (fd < 0) {
-      if (errno != EACCES) return false;
-      plat_sleep(50);
-      continue;
-    }
-    std::string bytes;
-    char block[64 * CTL_RECORD_SIZE];
-    for (int n; (n = plat_read(fd, block, sizeof block)) > 0;) bytes.append(block, static_cast<size_t>(n));
-    plat_close(fd);
-    if (bytes.size() < CTL_RECORD_SIZE || bytes.size() % CTL_RECORD_SIZE != 0) return false;
-    raw->entries = static_cast<long>(bytes.size() / CTL_RECORD_SIZE) - 1;
-    std::memcpy(&raw->trailer, bytes.data() + bytes.size() - CTL_RECORD_SIZE, sizeof raw->trailer);
-    for (long i = 0; i < raw->entries; ++i) {
-      CtlEntry e;
-      std::memcpy(&e, bytes.data() + i * CTL_RECORD_SIZE, sizeof e);
-      if (e.flags & ENTRY_DELETED) ++raw->deleted;
-    }
-    return true;
+  std::string bytes;
+  if (path.empty() || !read_shared_file(path, &bytes)) return false;
+  if (bytes.size() < CTL_RECORD_SIZE || bytes.size() % CTL_RECORD_SIZE != 0) return false;
+  raw->entries = static_cast<long>(bytes.size() / CTL_RECORD_SIZE) - 1;
+  std::memcpy(&raw->trailer, bytes.data() + bytes.size() - CTL_RECORD_SIZE, sizeof raw->trailer);
+  for (long i = 0; i < raw->entries; ++i) {
+    CtlEntry e;
+    std::memcpy(&e, bytes.data() + i * CTL_RECORD_SIZE, sizeof e);
+    if (e.flags & ENTRY_DELETED) ++raw->deleted;
   }
-  return false;
+  return true;
 }
 
 const char* lock_state_text(int state) {

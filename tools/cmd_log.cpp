@@ -1,6 +1,5 @@
 // The error log, newest record first, each shown as the log's own report
 // text: its header line (date, time, code, class) and its message lines.
-#include <cerrno>
 #include <cstring>
 #include <ostream>
 
@@ -15,33 +14,14 @@ namespace {
 
 constexpr long kLogSize = log_slot_offset(LOG_SLOTS);
 
-// The log file's bytes, read while nobody writes it and without taking its
-// lock byte: a writer that holds the file is given a moment to finish.  An
-// empty string when there is no log; false when it cannot be read.
+// The log file's bytes, read without taking its lock byte.  An empty
+// string when there is no log; false when it cannot be read.
 bool read_log(std::string* bytes) {
   bytes->clear();
   if (plat_access(LOG_PATH, 0) != 0) return true;
-  for (int attempt = 0; attempt < 40; ++attempt) {
-    errno = 0;
-    int fd = plat_sopen(LOG_PATH, CLASSIC_O_RDONLY | CLASSIC_O_BINARY, PLAT_SH_DENYWR, 0);
-    if (fd < 0) {
-      if (errno != EACCES) return false;
-      plat_sleep(50);
-      continue;
-    }
-    bytes->resize(static_cast<size_t>(kLogSize));
-    size_t got = 0;
-    for (;;) {
-      int n = plat_read(fd, bytes->data() + got, static_cast<unsigned>(bytes->size() - got));
-      if (n <= 0) break;
-      got += static_cast<size_t>(n);
-      if (got == bytes->size()) break;
-    }
-    plat_close(fd);
-    bytes->resize(got);
-    return true;
-  }
-  return false;
+  if (!read_shared_file(LOG_PATH, bytes)) return false;
+  if (bytes->size() > static_cast<size_t>(kLogSize)) bytes->resize(static_cast<size_t>(kLogSize));
+  return true;
 }
 
 const char* class_name(int error_class) {

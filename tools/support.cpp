@@ -139,6 +139,25 @@ std::string translated(const std::string& path) {
   return out;
 }
 
+bool read_shared_file(const std::string& path, std::string* bytes) {
+  bytes->clear();
+  for (int attempt = 0; attempt < 40; ++attempt) {
+    errno = 0;
+    int fd = plat_sopen(path.c_str(), CLASSIC_O_RDONLY | CLASSIC_O_BINARY, PLAT_SH_DENYWR, 0);
+    if (fd < 0) {
+      if (errno != EACCES) return false;
+      plat_sleep(50);
+      continue;
+    }
+    char block[32768];
+    int n = 0;
+    while ((n = plat_read(fd, block, sizeof block)) > 0) bytes->append(block, static_cast<size_t>(n));
+    plat_close(fd);
+    return n == 0;
+  }
+  return false;
+}
+
 bool store_exists(const std::string& path) {
   std::string t = translated(path);
   return !t.empty() && plat_access(t.c_str(), 0) == 0;

@@ -56,6 +56,11 @@ struct Area {
 // '\' or a '/').  False and the reason when neither.
 bool resolve_area(const std::string& arg, const std::string& drive, Area* area, std::string* why);
 
+// The bytes of a file as the library's OS layer names it, read while
+// nobody writes it (readers are welcome); a writer that holds the file is
+// given about two seconds to finish.  False when it cannot be read.
+bool read_shared_file(const std::string& path, std::string* bytes);
+
 // The path file operations use for a store path: the library's translation
 // (empty when it has none).
 std::string translated(const std::string& path);

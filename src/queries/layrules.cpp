@@ -174,7 +174,7 @@ int classic_find_layrule_catgy(const char* area, const char* category, long* off
     *offset = found;
   }
   r = classic_get_blk_items(path, category, max, offset, first, items);
-  return r == CLASSIC_OK ? CLASSIC_OK : r;
+  return r;
 }
 
 int classic_find_next_layrule(const char* area, const char* prefix, int* next) {
