@@ -11,10 +11,6 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 class ToolFailureTest : public ToolTest {
  protected:
   void SetUp() override {

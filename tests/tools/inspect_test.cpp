@@ -19,10 +19,6 @@ using nlohmann::json;
 // 2009-03-03 21:05:09 UTC.
 constexpr uint32_t kMarch3 = 1236114309;
 
-bool contains(const std::string& text, const std::string& wanted) {
-  return text.find(wanted) != std::string::npos;
-}
-
 class ToolInspectTest : public ToolTest {
  protected:
   void SetUp() override {

@@ -16,6 +16,11 @@ struct ToolRun {
 ToolRun run_tool(const std::vector<std::string>& args, const std::string& input = "",
                  bool terminal = false);
 
+// Whether text holds wanted somewhere.
+inline bool contains(const std::string& text, const std::string& wanted) {
+  return text.find(wanted) != std::string::npos;
+}
+
 // A fresh store whose clock stands at kToolTime (local time is UTC in the
 // tests), with the user id abc.
 class ToolTest : public StoreTest {

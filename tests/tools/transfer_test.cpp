@@ -18,10 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 std::vector<std::string> files_in(const std::string& folder) {
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(testenv::native(folder))) names.push_back(e.path().filename().string());
