@@ -309,7 +309,7 @@ CLASSIC_API int classic_free_item_list(CTRL_ENTRY_INFO* head);
  * Lay rules: the items of <area>lyrl.ctl (area ends with a separator; with
  * "lyrl.ctl" at most 255 characters).  A category or prefix is a pattern
  * that ends with a wildcard; the text before that wildcard (at most 20
- * bytes count) is the part every name of the category begins with.
+ * bytes count) is what every name of the category begins with.
  * ------------------------------------------------------------------------ */
 
 /* Lists the lay rules matching category block by block, starting at the

@@ -12,7 +12,7 @@
 
 CtlEntry g_window[WINDOW_ENTRIES];
 
-// The exported records are part of the interface: their layout is fixed.
+// The exported records belong to the interface: their layout is fixed.
 static_assert(offsetof(CTRL_ENTRY_INFO, name) == 0);
 static_assert(offsetof(CTRL_ENTRY_INFO, open_state) == 26);
 static_assert(offsetof(CTRL_ENTRY_INFO, version) == 27);

@@ -8,7 +8,7 @@
 // logins of all workstations are serialized by its lock; the login files
 // are written without a lock.
 //
-// Areas on the floppy drives A: and B: take part in no login.
+// Areas on the floppy drives A: and B: have no logins.
 #include <cstring>
 
 #include "classic.h"

@@ -1,10 +1,10 @@
 // Lay-rule queries.
 //
 // The rules of a category are the live entries whose names match the
-// category as a listing pattern; the category's literal part (its text
+// category as a listing pattern; the category's literal prefix (its text
 // without the closing wildcard) begins each of their names.  Live entries
 // stand in name order, so no rule of the category comes before the first
-// entry that begins with that part: the category search finds that entry,
+// entry that begins with that prefix: the category search finds that entry,
 // and the listing goes on from there.
 #include "queries/layrules.h"
 

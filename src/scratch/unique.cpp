@@ -34,7 +34,7 @@ constexpr int kPermissions = CLASSIC_S_IREAD | CLASSIC_S_IWRITE;
 
 uint32_t g_scratch_counter = 0;
 
-// Writes the directory part of a path (dir and, unless dir is empty or ends
+// Writes the directory of a path (dir and, unless dir is empty or ends
 // in ':', '\' or '/', a '\') to path; its length, or -1 when it leaves no
 // room for a name within kMaxPath characters.
 long directory_part(char* path, const char* dir) {
@@ -54,7 +54,7 @@ long directory_part(char* path, const char* dir) {
   return static_cast<long>(len);
 }
 
-// Puts name after the directory part of path; false when the path would be
+// Puts name after the directory of path; false when the path would be
 // longer than kMaxPath.
 bool append_name(char* path, long dir_len, const char* name) {
   size_t len = std::strlen(name);

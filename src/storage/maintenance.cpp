@@ -74,7 +74,7 @@ void create_area_key(plat_hkey drive, const char* area, const Registration& reg)
   plat_reg_close_key(key);
 }
 
-// The part of path after its last '\', or the whole path.
+// What follows the last '\' of path, or the whole path.
 const char* after_last_backslash(const char* path) {
   const char* cut = find_last_char(path, '\\');
   return cut ? cut + 1 : path;

@@ -149,7 +149,7 @@ TEST_F(LayRulesTest, NextNumberAfterTheLowestRun) {
       {{"1", "2", "X"}, 1},  // '_' and no digit counts as number 0
   };
   for (const auto& [numbers, want] : cases) {
-    // Neighbours that share part of the prefix, and a deleted rule _3.
+    // Neighbours that share the start of the prefix, and a deleted rule _3.
     Names live = {"AAAAAAAAAAAAAA_9", "AAAAAAAAAAAAAAAB_1", "B_1"};
     for (const std::string& v : numbers) live.push_back(p + v);
     write_rules(live, {p + "3"});

@@ -44,7 +44,7 @@ bool plat_test_fresh_root(std::string* error) {
 
 void plat_test_drop_root() {}
 
-// The drives of the wine prefix are part of the run's set-up.
+// The drives of the wine prefix belong to the run's set-up.
 bool plat_test_remove_drive(char) { return false; }
 
 std::string plat_native_path(const char* path) { return path; }
