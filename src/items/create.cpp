@@ -91,22 +91,6 @@ bool open_data_stream(FILE** stream) {
   return *stream != nullptr;
 }
 
-// Writes the header with the new slot and makes it durable before anything
-// refers to the slot.
-int commit_header(FILE** stream, uint16_t flush_report) {
-  if (!write_data_header(*stream)) {
-    close_data(stream);
-    return CLASSIC_IO_ERROR;
-  }
-  if (std::fflush(*stream) != 0) {
-    close_data(stream);
-    log_error_text(LOG_CLASS_EXECUTION, flush_report, MSG_FLUSH_FAILED);
-    return CLASSIC_IO_ERROR;
-  }
-  plat_commit(plat_fileno(*stream));
-  return CLASSIC_OK;
-}
-
 // Slot 0: a new data file.
 int take_first_slot(FILE** stream, const char* ctl_path, uint32_t now, int mode,
                     const CTRL_ENTRY_INFO* info, const CtlEntry* old, const char* key,
@@ -125,7 +109,7 @@ int take_first_slot(FILE** stream, const char* ctl_path, uint32_t now, int mode,
   stamp_new_slot(slot, mode, info, old, user, now);
   put_field(slot.name, ITEM_NAME_SIZE, key);
   slot.data_offset = DATA_HEADER_SIZE;
-  return commit_header(stream, REPORT_FLUSH_NEW);
+  return commit_data_header(stream, REPORT_FLUSH_NEW);
 }
 
 // Slots 1 to 7: the data file being filled.
@@ -157,7 +141,7 @@ int take_next_slot(FILE** stream, int s, const char* ctl_path, uint32_t now, int
   slot.data_offset = previous.data_offset + static_cast<uint32_t>(previous.data_length);
   stamp_new_slot(slot, mode, info, old, user, now);
   put_field(slot.name, ITEM_NAME_SIZE, key);
-  int r = commit_header(stream, REPORT_FLUSH_FILL);
+  int r = commit_data_header(stream, REPORT_FLUSH_FILL);
   if (r != CLASSIC_OK) return r;
   if (std::fseek(*stream, static_cast<long>(slot.data_offset), SEEK_SET) != 0) {
     close_data(stream);

@@ -49,6 +49,11 @@ void close_data(FILE** stream);
 // Writes the current data-file header at the start of the stream.
 bool write_data_header(FILE* stream);
 
+// Writes the current data-file header and makes it durable (flushed and
+// committed) before anything refers to what it records.  1, or 1002 with
+// the stream closed (a failed flush is reported with flush_report).
+int commit_data_header(FILE** stream, uint16_t flush_report);
+
 // Searches the deleted tail backwards for the normalised key.  1: found
 // (out holds the entry, the stream just past it); 1007; 1002.
 int find_deleted_entry(FILE* ctl, const char* key, CtlEntry* out);

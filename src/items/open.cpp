@@ -87,6 +87,20 @@ bool write_data_header(FILE* stream) {
          std::fwrite(&g_data_header, sizeof g_data_header, 1, stream) == 1;
 }
 
+int commit_data_header(FILE** stream, uint16_t flush_report) {
+  if (!write_data_header(*stream)) {
+    close_data(stream);
+    return CLASSIC_IO_ERROR;
+  }
+  if (std::fflush(*stream) != 0) {
+    close_data(stream);
+    log_error_text(LOG_CLASS_EXECUTION, flush_report, MSG_FLUSH_FAILED);
+    return CLASSIC_IO_ERROR;
+  }
+  plat_commit(plat_fileno(*stream));
+  return CLASSIC_OK;
+}
+
 void read_user_id(char* user) {
   std::memset(user, 0, 4);
   plat_hkey key = nullptr;
@@ -151,14 +165,8 @@ int open_existing_item(FILE** stream, FILE* ctl, int mode, const char* ctl_path,
       slot->writer_task = static_cast<uint8_t>(task_id());
     }
     if (mode & ITEM_STAMP_ACCESS) slot->accessed = now;
-    if (!write_data_header(*stream)) return fail(CLASSIC_IO_ERROR);
-    if (std::fflush(*stream) != 0) {
-      close_data(stream);
-      log_error_text(LOG_CLASS_EXECUTION, REPORT_FLUSH_OPEN, MSG_FLUSH_FAILED);
-      if (marked) restore_entry(ctl, entry_at, before);
-      return CLASSIC_IO_ERROR;
-    }
-    plat_commit(plat_fileno(*stream));
+    int committed = commit_data_header(stream, REPORT_FLUSH_OPEN);
+    if (committed != CLASSIC_OK) return fail(committed);
   }
   if (std::fseek(*stream, static_cast<long>(slot->data_offset), SEEK_SET) != 0) {
     return fail(CLASSIC_IO_ERROR);
