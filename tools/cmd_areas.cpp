@@ -9,7 +9,7 @@
 #include "commands.h"
 #include "platform/platform.h"
 #include "platform/testing.h"
-#include "items/items.h"
+#include "storage/hostinfo.h"
 #include "storage/netxlat.h"
 #include "storage/xlat_lookup.h"
 

@@ -131,6 +131,8 @@ int classic_create_control_file(const char* path) {
   return CLASSIC_OK;
 }
 
+int classic_net_ctrl_creat(void) { return classic_create_control_file(XLAT_CTL_PATH); }
+
 int classic_check_trailer(const char* path, int* version, int* lock_state, int* total_items) {
   int status = classic_netxlat(path, g_translated_path);
   if (status != CLASSIC_OK) return status;

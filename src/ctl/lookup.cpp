@@ -1,4 +1,5 @@
 // Entry lookup, overwrite, control-file deletion and the item count.
+#include "base/text.h"
 #include "ctl/lookup.h"
 
 #include <cstring>
@@ -7,8 +8,7 @@
 #include "ctl/search.h"
 #include "ctl/session.h"
 #include "ctl/types.h"
-#include "items/datafile.h"
-#include "locking/lockfile.h"
+#include "base/lockfile.h"
 #include "platform/platform.h"
 #include "storage/netxlat.h"
 

@@ -5,7 +5,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "ctl/dbcs.h"
+#include "base/text.h"
 #include "platform/platform.h"
 
 namespace {

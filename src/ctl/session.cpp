@@ -11,10 +11,10 @@
 #include <cstring>
 
 #include "classic.h"
-#include "ctl/dbcs.h"
+#include "base/text.h"
 #include "ctl/types.h"
 #include "errlog/errlog.h"
-#include "locking/lockfile.h"
+#include "base/lockfile.h"
 #include "platform/platform.h"
 #include "storage/netxlat.h"
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ctl/dbcs.h"
+#include "base/text.h"
 #include "ctl/session.h"
 #include "platform/platform.h"
 #include "storage/hostinfo.h"
@@ -52,14 +52,6 @@ const ItemType* find_item_type(const char* ctl_name) {
   }
   return nullptr;
 }
-
-void suffix_of(int number, char* suffix) {
-  suffix[0] = static_cast<char>('a' + number / (26 * 26));
-  suffix[1] = static_cast<char>('a' + number / 26 % 26);
-  suffix[2] = static_cast<char>('a' + number % 26);
-}
-
-int32_t task_id() { return TASK_ID_CLASSIC; }
 
 const char* task_name_of(int32_t id) {
   for (const TaskName& t : kTaskNames) {

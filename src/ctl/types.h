@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "base/names.h"
+
 // One row of the item type table: the control-file name and the data-file
 // pattern (the type name, three %c for the suffix, a point, an extension).
 struct ItemType {
@@ -16,17 +18,6 @@ extern const ItemType g_item_types[ITEM_TYPE_COUNT];
 
 // The row whose control-file name equals name without regard to case.
 const ItemType* find_item_type(const char* ctl_name);
-
-// Data-file suffixes are base-26 numbers written with the letters a to z,
-// most significant first: aaa is 0, zzz is 17575.
-constexpr int SUFFIX_COUNT = 17576;
-constexpr int SLOTS_PER_DATA_FILE = 8;
-// Writes the suffix of number (0 <= number < SUFFIX_COUNT).
-void suffix_of(int number, char* suffix);
-
-// The task id of this library, written into every trailer it locks.
-constexpr int32_t TASK_ID_CLASSIC = 66;
-int32_t task_id();
 
 struct TaskIdentity {
   int32_t id;      // -1 until filled

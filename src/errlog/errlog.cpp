@@ -16,9 +16,8 @@
 #include <string>
 
 #include "classic.h"
-#include "ctl/types.h"
 #include "errlog/log_format.h"
-#include "locking/lockfile.h"
+#include "base/lockfile.h"
 #include "platform/platform.h"
 
 const char* const g_messages[MSG_COUNT] = {
@@ -184,6 +183,10 @@ void report(int8_t error_class, uint16_t code, const std::string& message) try {
 
 std::string report_text(uint32_t when, int8_t error_class, uint16_t code, const std::string& message) {
   return make_report(when, error_class, code, message).text;
+}
+
+void report_lock_timeout() {
+  log_error_text(LOG_CLASS_EXECUTION, REPORT_LOCK_TIMEOUT, MSG_LOCK_TIMEOUT);
 }
 
 void fatal_popup(const char* text) { plat_message_box(text, "FATAL ERROR", PLAT_MB_OK_TASKMODAL); }

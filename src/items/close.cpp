@@ -12,7 +12,7 @@
 #include "ctl/session.h"
 #include "items/datafile.h"
 #include "items/items.h"
-#include "locking/lockfile.h"
+#include "base/lockfile.h"
 #include "platform/platform.h"
 #include "storage/netxlat.h"
 

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/text.h"
 #include "ctl/search.h"
 #include "ctl/session.h"
 #include "ctl/types.h"

@@ -7,6 +7,7 @@
 
 #include "classic.h"
 #include "ctl/window.h"
+#include "errlog/errlog.h"
 #include "platform/platform.h"
 #include "storage/netxlat.h"
 
@@ -70,14 +71,6 @@ void reset_datafile_state() {
 SlotRecord* slot_of(const CtlEntry& entry) {
   if (entry.slot < 0 || entry.slot >= DATA_SLOTS) return nullptr;
   return &g_data_header.slots[entry.slot];
-}
-
-int translate_data_file(const char* ctl_path, const char* pattern, const char* suffix) {
-  char path[XLAT_PATH_SIZE];
-  if (!ctl_path || !pattern || !data_file_path(path, ctl_path, pattern, suffix)) {
-    return CLASSIC_IO_ERROR;
-  }
-  return classic_netxlat(path, g_translated_path);
 }
 
 int open_slot(const char* ctl_path, const char* pattern, const CtlEntry* entry, SlotRecord** slot,
@@ -156,4 +149,44 @@ int remove_entry(FILE* ctl, const CtlEntry* record, long from_pos, long end_pos)
     cur += chunk;
   }
   return write_at(ctl, last, &kept, 1) ? CLASSIC_OK : CLASSIC_IO_ERROR;
+}
+
+FILE* open_data_file(int oflag, const char* mode, size_t buffer_size) {
+  int fd = plat_sopen(g_translated_path, oflag, PLAT_SH_DENYNO, CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
+  if (fd < 0) return nullptr;
+  FILE* f = plat_fdopen(fd, mode);
+  if (!f) {
+    plat_close(fd);
+    return nullptr;
+  }
+  if (buffer_size) {
+    std::setvbuf(f, nullptr, _IOFBF, buffer_size);
+  } else {
+    std::setvbuf(f, nullptr, _IONBF, 0);
+  }
+  return f;
+}
+
+void close_data(FILE** stream) {
+  if (*stream) std::fclose(*stream);
+  *stream = nullptr;
+}
+
+bool write_data_header(FILE* stream) {
+  return std::fseek(stream, 0, SEEK_SET) == 0 &&
+         std::fwrite(&g_data_header, sizeof g_data_header, 1, stream) == 1;
+}
+
+int commit_data_header(FILE** stream, uint16_t flush_report) {
+  if (!write_data_header(*stream)) {
+    close_data(stream);
+    return CLASSIC_IO_ERROR;
+  }
+  if (std::fflush(*stream) != 0) {
+    close_data(stream);
+    log_error_text(LOG_CLASS_EXECUTION, flush_report, MSG_FLUSH_FAILED);
+    return CLASSIC_IO_ERROR;
+  }
+  plat_commit(plat_fileno(*stream));
+  return CLASSIC_OK;
 }

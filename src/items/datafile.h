@@ -76,11 +76,6 @@ extern DataHeader g_data_header;
 // The slot record of an entry, or null when the entry's slot is not 0..7.
 SlotRecord* slot_of(const CtlEntry& entry);
 
-// Translates the data-file path of an entry (folder of ctl_path, pattern,
-// the entry's suffix) into the process-wide translated-path buffer.  1, or
-// the translation status (1002 for a pattern that is not a data-file one).
-int translate_data_file(const char* ctl_path, const char* pattern, const char* suffix);
-
 // Opens the entry's data file and reads its header into the current
 // data-file header, for a change of the entry's slot record: the file's
 // descriptor with *slot set, or -1 with *status the translation status or
@@ -104,6 +99,23 @@ int insert_entry(FILE* ctl, const CtlEntry* record, long end_pos, long insert_po
 // Moves the records at from_pos + 64 .. end_pos - 64 one record towards the
 // start and writes record at end_pos - 64.  1 or 1002.
 int remove_entry(FILE* ctl, const CtlEntry* record, long from_pos, long end_pos);
+
+// Opens the data file named by the translated-path buffer with the
+// library's open flags and the stream mode, sharing it with everybody; the
+// stream gets a full buffer of buffer_size bytes, or none for 0.  Null when
+// it cannot be opened.
+FILE* open_data_file(int oflag, const char* mode, size_t buffer_size);
+
+// Closes a data stream and forgets it.
+void close_data(FILE** stream);
+
+// Writes the current data-file header at the start of the stream.
+bool write_data_header(FILE* stream);
+
+// Writes the current data-file header and makes it durable (flushed and
+// committed) before anything refers to what it records.  1, or 1002 with
+// the stream closed (a failed flush is reported with flush_report).
+int commit_data_header(FILE** stream, uint16_t flush_report);
 
 // For tests: refuse the large move buffers, as when memory is short.
 extern bool g_refuse_move_buffers;

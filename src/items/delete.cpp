@@ -14,7 +14,7 @@
 #include "errlog/errlog.h"
 #include "items/datafile.h"
 #include "items/items.h"
-#include "locking/lockfile.h"
+#include "base/lockfile.h"
 
 namespace {
 

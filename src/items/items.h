@@ -10,11 +10,6 @@
 // The attempt budget of an item operation, shared by all its waits.
 constexpr int ITEM_ATTEMPTS = 41;
 
-// The user id stamped on items: the registry value UserId under
-// Software\Halvorn, at most three characters (empty when missing or
-// longer).  user holds 4 bytes.
-void read_user_id(char* user);
-
 // Opens the item of the current entry; the control file stands just past the
 // entry.  1, 1002, 1007 or a translation status.
 int open_existing_item(FILE** stream, FILE* ctl, int mode, const char* ctl_path,
@@ -36,23 +31,6 @@ int create_item(FILE* ctl, FILE** stream, int mode, const char* key, const char*
 // with writer_report / readers_report; 0 reports nothing).
 int find_closed_item(FILE** ctl, int* status, const char* ctl_path, const char* key,
                      uint16_t writer_report, uint16_t readers_report);
-
-// Opens the data file named by the translated-path buffer with the
-// library's open flags and the stream mode, sharing it with everybody; the
-// stream gets a full buffer of buffer_size bytes, or none for 0.  Null when
-// it cannot be opened.
-FILE* open_data_file(int oflag, const char* mode, size_t buffer_size);
-
-// Closes a data stream and forgets it.
-void close_data(FILE** stream);
-
-// Writes the current data-file header at the start of the stream.
-bool write_data_header(FILE* stream);
-
-// Writes the current data-file header and makes it durable (flushed and
-// committed) before anything refers to what it records.  1, or 1002 with
-// the stream closed (a failed flush is reported with flush_report).
-int commit_data_header(FILE** stream, uint16_t flush_report);
 
 // Searches the deleted tail backwards for the normalised key.  1: found
 // (out holds the entry, the stream just past it); 1007; 1002.

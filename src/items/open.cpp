@@ -6,6 +6,7 @@
 // 1162 ms apart, with the control file unlocked in between.
 #include <cstring>
 
+#include "base/text.h"
 #include "ctl/lookup.h"
 #include "ctl/names.h"
 #include "ctl/search.h"
@@ -14,8 +15,9 @@
 #include "errlog/errlog.h"
 #include "items/datafile.h"
 #include "items/items.h"
-#include "locking/lockfile.h"
+#include "base/lockfile.h"
 #include "platform/platform.h"
+#include "storage/hostinfo.h"
 #include "storage/netxlat.h"
 
 namespace {
@@ -40,22 +42,6 @@ void stamp_writer(Record& r, uint32_t now, const char* user) {
 
 }  // namespace
 
-FILE* open_data_file(int oflag, const char* mode, size_t buffer_size) {
-  int fd = plat_sopen(g_translated_path, oflag, PLAT_SH_DENYNO, CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
-  if (fd < 0) return nullptr;
-  FILE* f = plat_fdopen(fd, mode);
-  if (!f) {
-    plat_close(fd);
-    return nullptr;
-  }
-  if (buffer_size) {
-    std::setvbuf(f, nullptr, _IOFBF, buffer_size);
-  } else {
-    std::setvbuf(f, nullptr, _IONBF, 0);
-  }
-  return f;
-}
-
 int find_closed_item(FILE** ctl, int* status, const char* ctl_path, const char* key,
                      uint16_t writer_report, uint16_t readers_report) {
   for (int attempts = ITEM_ATTEMPTS;; lock_wait(1, LOCK_DELAY_MS)) {
@@ -75,47 +61,6 @@ int find_closed_item(FILE** ctl, int* status, const char* ctl_path, const char* 
       return writer ? CLASSIC_LOCKED : CLASSIC_READERS_PRESENT;
     }
   }
-}
-
-void close_data(FILE** stream) {
-  if (*stream) std::fclose(*stream);
-  *stream = nullptr;
-}
-
-bool write_data_header(FILE* stream) {
-  return std::fseek(stream, 0, SEEK_SET) == 0 &&
-         std::fwrite(&g_data_header, sizeof g_data_header, 1, stream) == 1;
-}
-
-int commit_data_header(FILE** stream, uint16_t flush_report) {
-  if (!write_data_header(*stream)) {
-    close_data(stream);
-    return CLASSIC_IO_ERROR;
-  }
-  if (std::fflush(*stream) != 0) {
-    close_data(stream);
-    log_error_text(LOG_CLASS_EXECUTION, flush_report, MSG_FLUSH_FAILED);
-    return CLASSIC_IO_ERROR;
-  }
-  plat_commit(plat_fileno(*stream));
-  return CLASSIC_OK;
-}
-
-void read_user_id(char* user) {
-  std::memset(user, 0, 4);
-  plat_hkey key = nullptr;
-  if (plat_reg_open_key(plat_hkey_current_user(), "Software\\Halvorn", PLAT_KEY_READ, &key) !=
-      PLAT_ERROR_SUCCESS) {
-    return;
-  }
-  unsigned long type = 0;
-  unsigned long size = 4;
-  long r = plat_reg_query_value(key, "UserId", &type, user, &size);
-  plat_reg_close_key(key);
-  // A value longer than four bytes (four characters and more with the NUL)
-  // gives no user id at all.
-  if (r != PLAT_ERROR_SUCCESS) std::memset(user, 0, 4);
-  user[3] = 0;
 }
 
 int open_existing_item(FILE** stream, FILE* ctl, int mode, const char* ctl_path,

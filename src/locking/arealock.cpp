@@ -20,7 +20,7 @@
 #include <cstring>
 
 #include "classic.h"
-#include "ctl/dbcs.h"
+#include "base/text.h"
 #include "ctl/session.h"
 #include "platform/platform.h"
 #include "storage/find.h"

@@ -13,7 +13,7 @@
 
 #include "classic.h"
 #include "ctl/session.h"
-#include "locking/trim.h"
+#include "base/text.h"
 #include "platform/platform.h"
 #include "storage/hostinfo.h"
 #include "storage/netxlat.h"

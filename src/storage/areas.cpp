@@ -11,11 +11,9 @@
 #include <cstring>
 
 #include "classic.h"
-#include "ctl/dbcs.h"
+#include "base/text.h"
 #include "platform/platform.h"
 #include "storage/netxlat.h"
-
-const char* const AREA_SYSTEM_KEY = "Software\\Halvorn\\Quillmere";
 
 namespace {
 
@@ -83,10 +81,6 @@ bool choose_registry(const char* pattern, char* first, size_t size) {
 bool has_dot(const char* name) { return std::strchr(name, '.') != nullptr; }
 
 }  // namespace
-
-void format_drive_key(char* out, size_t size, char letter) {
-  std::snprintf(out, size, "%s\\%c:", AREA_SYSTEM_KEY, letter);
-}
 
 bool query_area_version(plat_hkey area_key, uint32_t* version) {
   unsigned char bytes[4];

@@ -10,16 +10,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/names.h"
 #include "platform/platform.h"
 #include "storage/find.h"
 
-// The system's key, under HKEY_CURRENT_USER.
-extern const char* const AREA_SYSTEM_KEY;
 // Room for an area name read from the registry and its NUL.
 constexpr size_t AREA_NAME_SIZE = 128;
-
-// out := the drive key of letter ("<system key>\<letter>:").
-void format_drive_key(char* out, size_t size, char letter);
 
 // The Version value of an open area key: true and *version, or false when
 // the value is missing or is not four bytes.

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "ctl/dbcs.h"
+#include "base/text.h"
 #include "platform/platform.h"
 
 namespace {

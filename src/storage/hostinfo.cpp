@@ -16,13 +16,13 @@
 #include <cstring>
 
 #include "classic.h"
-#include "ctl/dbcs.h"
+#include "base/names.h"
+#include "base/text.h"
 #include "platform/platform.h"
 #include "storage/netxlat.h"
 
 namespace {
 
-constexpr const char* kStationFile = "c:\\userroot\\prog\\util\\network.cfg";
 constexpr int kStationBytes = 200;
 
 HostInfo g_host = {'!', 0, {0}, {0}};
@@ -55,7 +55,7 @@ void reset_hostinfo_state() {
 }
 
 int read_station_file(char* node, char* network_drive) {
-  int fd = plat_sopen(kStationFile, CLASSIC_O_RDONLY | CLASSIC_O_BINARY, PLAT_SH_DENYWR, 0);
+  int fd = plat_sopen(STATION_FILE, CLASSIC_O_RDONLY | CLASSIC_O_BINARY, PLAT_SH_DENYWR, 0);
   if (fd < 0) return -1;
   unsigned char buf[kStationBytes];
   int got = plat_read(fd, buf, kStationBytes);
@@ -71,14 +71,6 @@ int read_station_file(char* node, char* network_drive) {
   }
   node[n] = 0;
   return 0;
-}
-
-void upcase_name(char* text) {
-  for (char* p = text; *p; p = const_cast<char*>(next_char(p))) {
-    if (is_single_byte(static_cast<unsigned char>(*p))) {
-      *p = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
-    }
-  }
 }
 
 void classic_get_driveinfo(char* network_drive, char* server_drive, char* node, char* node_copy) {
@@ -114,4 +106,34 @@ void ensure_host_info() {
   if (!g_host_pending) return;
   g_host_pending = false;
   classic_get_driveinfo(&g_host.network_drive, &g_host.server_drive, g_host.node, g_host.node_copy);
+}
+
+void read_user_id(char* user) {
+  std::memset(user, 0, 4);
+  plat_hkey key = nullptr;
+  if (plat_reg_open_key(plat_hkey_current_user(), USER_KEY, PLAT_KEY_READ, &key) !=
+      PLAT_ERROR_SUCCESS) {
+    return;
+  }
+  unsigned long type = 0;
+  unsigned long size = 4;
+  long r = plat_reg_query_value(key, USER_ID_VALUE, &type, user, &size);
+  plat_reg_close_key(key);
+  // A value longer than four bytes (four characters and more with the NUL)
+  // gives no user id at all.
+  if (r != PLAT_ERROR_SUCCESS) std::memset(user, 0, 4);
+  user[3] = 0;
+}
+
+int write_user_id(const char* user) {
+  plat_hkey key = nullptr;
+  if (plat_reg_create_key(plat_hkey_current_user(), USER_KEY, &key) != PLAT_ERROR_SUCCESS) {
+    return CLASSIC_IO_ERROR;
+  }
+  size_t n = strnlen(user, USER_ID_CHARS);
+  char value[USER_ID_CHARS + 1] = {0};
+  std::memcpy(value, user, n);
+  long r = plat_reg_set_value(key, USER_ID_VALUE, PLAT_REG_SZ, value, static_cast<unsigned long>(n + 1));
+  plat_reg_close_key(key);
+  return r == PLAT_ERROR_SUCCESS ? CLASSIC_OK : CLASSIC_IO_ERROR;
 }

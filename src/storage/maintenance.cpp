@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "classic.h"
-#include "ctl/dbcs.h"
+#include "base/text.h"
 #include "platform/platform.h"
 #include "storage/areas.h"
 

@@ -16,7 +16,7 @@
 #include <cstring>
 
 #include "classic.h"
-#include "ctl/dbcs.h"
+#include "base/text.h"
 #include "storage/hostinfo.h"
 #include "storage/xlat_lookup.h"
 
@@ -222,49 +222,10 @@ int classic_netxlat(const char* path, char* out) {
   return status;
 }
 
-int classic_net_ctrl_creat(void) { return classic_create_control_file(XLAT_CTL_PATH); }
-
-bool data_file_path(char* dst, const char* ctl_path, const char* pattern, const char* suffix) {
-  dst[0] = 0;
-  size_t dir = 0;
-  if (const char* cut = find_last_char(ctl_path, '\\')) {
-    dir = static_cast<size_t>(cut - ctl_path) + 1;
-  } else if (const char* slash = std::strrchr(ctl_path, '/')) {
-    dir = static_cast<size_t>(slash - ctl_path) + 1;
+int translate_data_file(const char* ctl_path, const char* pattern, const char* suffix) {
+  char path[XLAT_PATH_SIZE];
+  if (!ctl_path || !pattern || !data_file_path(path, ctl_path, pattern, suffix)) {
+    return CLASSIC_IO_ERROR;
   }
-  // The pattern is the caller's: only its three %c conversions are filled
-  // in, never handed to a printf-style formatter.
-  char name[16];
-  size_t n = 0;
-  int letters = 0;
-  for (const char* p = pattern; *p; ++p) {
-    char c = *p;
-    if (c == '%') {
-      if (p[1] == 'c' && letters < 3) {
-        c = suffix[letters++];
-        ++p;
-      } else if (p[1] == '%') {
-        ++p;
-      } else {
-        return false;
-      }
-    }
-    if (n + 1 >= sizeof name) return false;
-    name[n++] = c;
-  }
-  name[n] = 0;
-  if (dir + n >= XLAT_PATH_SIZE) return false;
-  std::memcpy(dst, ctl_path, dir);
-  std::memcpy(dst + dir, name, n + 1);
-  return true;
-}
-
-void next_suffix(char* suffix) {
-  for (int i = 2; i >= 0; --i) {
-    if (suffix[i] < 'z') {
-      ++suffix[i];
-      return;
-    }
-    suffix[i] = 'a';
-  }
+  return classic_netxlat(path, g_translated_path);
 }

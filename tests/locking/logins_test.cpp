@@ -7,7 +7,7 @@
 
 #include "classic.h"
 #include "ctl/records.h"
-#include "locking/trim.h"
+#include "base/text.h"
 #include "platform/platform.h"
 #include "storage/hostinfo.h"
 #include "support/ctl_files.h"

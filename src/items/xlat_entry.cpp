@@ -6,6 +6,7 @@
 
 #include "classic.h"
 #include "ctl/session.h"
+#include "items/items.h"
 
 namespace {
 

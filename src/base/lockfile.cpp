@@ -5,12 +5,11 @@
 // or a held byte is retried after a pause; any other error ends at once.
 // tries is the attempt budget: tries - 1 attempts are made (none for 1, no
 // limit for 0 or less); a spent budget is reported as code 54018.
-#include "locking/lockfile.h"
+#include "base/lockfile.h"
 
 #include <cerrno>
 
 #include "classic.h"
-#include "errlog/errlog.h"
 #include "platform/platform.h"
 
 namespace {
@@ -43,7 +42,7 @@ FILE* lock_open(const char* path, int oflag, int pmode, int tries, int delay, bo
   int fd = -1;
   for (;;) {
     if (--tries == 0) {
-      if (report) log_error_text(LOG_CLASS_EXECUTION, REPORT_LOCK_TIMEOUT, MSG_LOCK_TIMEOUT);
+      if (report) report_lock_timeout();
       return nullptr;
     }
     errno = 0;
