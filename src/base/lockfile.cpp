@@ -39,6 +39,10 @@ int lock_wait(int mode, int ms) {
 
 FILE* lock_open(const char* path, int oflag, int pmode, int tries, int delay, bool report) {
   if (!path) return nullptr;
+  // Attempts refused while another program held the file explain nothing
+  // once an attempt succeeds: the cause from before is put back then.
+  plat_cause before;
+  bool had_cause = plat_get_cause(&before);
   int fd = -1;
   for (;;) {
     if (--tries == 0) {
@@ -71,6 +75,7 @@ FILE* lock_open(const char* path, int oflag, int pmode, int tries, int delay, bo
   } else {
     std::setvbuf(stream, nullptr, _IONBF, 0);
   }
+  plat_set_cause(had_cause ? &before : nullptr);
   return stream;
 }
 
@@ -86,7 +91,7 @@ void classic_lock_close(FILE* stream) {
   if (!stream) return;
   // Seeking to byte 0 flushes what is buffered and puts the unlock on the
   // lock byte, before the descriptor goes.
-  std::fseek(stream, 0, SEEK_SET);
+  plat_fseek(stream, 0, SEEK_SET);
   plat_locking(plat_fileno(stream), PLAT_LK_UNLCK, 1);
-  std::fclose(stream);
+  plat_fclose(stream);
 }

@@ -81,11 +81,11 @@ int read_trailer_of(const char* path, int tries, bool wait_after_last, int* vers
   if (!f) return CLASSIC_CANNOT_OPEN;
   std::setvbuf(f, nullptr, _IONBF, 0);
   CtlTrailer t;
-  if (std::fseek(f, -CTL_RECORD_SIZE, SEEK_END) != 0 || std::fread(&t, sizeof t, 1, f) != 1) {
-    std::fclose(f);
+  if (plat_fseek(f, -CTL_RECORD_SIZE, SEEK_END) != 0 || plat_fread(&t, sizeof t, 1, f) != 1) {
+    plat_fclose(f);
     return CLASSIC_IO_ERROR;
   }
-  std::fclose(f);
+  plat_fclose(f);
   g_trailer = t;
   if (version) *version = static_cast<int8_t>(t.version);
   if (lock_state) *lock_state = static_cast<int8_t>(t.lock_state);
@@ -148,9 +148,9 @@ int classic_check_trailer_ex(const char* path, int tries, int* version, int* loc
 
 int read_entry_block(FILE* stream, CtlEntry* buffer, int* count, long end_offset) {
   *count = 0;
-  if (std::ftell(stream) == end_offset) return CLASSIC_NO_MORE;
+  if (plat_ftell(stream) == end_offset) return CLASSIC_NO_MORE;
   std::memset(buffer, 0, WINDOW_BYTES);
-  size_t got = std::fread(buffer, CTL_RECORD_SIZE, WINDOW_ENTRIES, stream);
+  size_t got = plat_fread(buffer, CTL_RECORD_SIZE, WINDOW_ENTRIES, stream);
   if (got == 0) return 0;
   if (got < WINDOW_ENTRIES) {
     // The last record read was the trailer.
@@ -158,6 +158,6 @@ int read_entry_block(FILE* stream, CtlEntry* buffer, int* count, long end_offset
     return *count == 0 ? CLASSIC_NO_MORE : CLASSIC_OK;
   }
   *count = WINDOW_ENTRIES;
-  if (std::ftell(stream) == end_offset) *count = WINDOW_ENTRIES - 1;
+  if (plat_ftell(stream) == end_offset) *count = WINDOW_ENTRIES - 1;
   return CLASSIC_OK;
 }

@@ -94,8 +94,8 @@ int classic_overwrite_ctrl_entry(const char* path, const char* name, const CTRL_
     g_entry.creator_task = info->creator_task;
     g_entry.writer_task = info->writer_task;
   }
-  if (std::fseek(stream, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || std::ftell(stream) < 0 ||
-      std::fwrite(&g_entry, sizeof g_entry, 1, stream) != 1) {
+  if (plat_fseek(stream, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || plat_ftell(stream) < 0 ||
+      plat_fwrite(&g_entry, sizeof g_entry, 1, stream) != 1) {
     ctl_close(stream, CTL_UPDATE, status);
     return CLASSIC_IO_ERROR;
   }

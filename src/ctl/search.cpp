@@ -12,6 +12,7 @@
 #include "ctl/names.h"
 #include "ctl/session.h"
 #include "ctl/window.h"
+#include "platform/platform.h"
 
 CtlEntry g_entry;
 CtlEntry g_scratch_entry;
@@ -54,7 +55,7 @@ void store_hint(int32_t hash, uint16_t index) {
 }
 
 bool seek_record(FILE* stream, long index) {
-  return std::fseek(stream, index * CTL_RECORD_SIZE, SEEK_SET) == 0;
+  return plat_fseek(stream, index * CTL_RECORD_SIZE, SEEK_SET) == 0;
 }
 
 }  // namespace
@@ -84,7 +85,7 @@ int ctl_find_entry(FILE* stream, const char* key, CtlEntry* out) {
       if (we > hi) we = hi;
       size_t count = static_cast<size_t>(we - ws + 1);
       if (!seek_record(stream, ws) ||
-          std::fread(g_window, CTL_RECORD_SIZE, count, stream) != count) {
+          plat_fread(g_window, CTL_RECORD_SIZE, count, stream) != count) {
         return CLASSIC_IO_ERROR;
       }
       loaded = true;

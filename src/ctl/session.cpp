@@ -62,8 +62,8 @@ void clear_identity() {
 
 // Seeks to the trailer and notes its offset; false when the position is bad.
 bool seek_trailer(FILE* stream) {
-  if (std::fseek(stream, -CTL_RECORD_SIZE, SEEK_END) != 0) return false;
-  long pos = std::ftell(stream);
+  if (plat_fseek(stream, -CTL_RECORD_SIZE, SEEK_END) != 0) return false;
+  long pos = plat_ftell(stream);
   if (pos < 0) return false;
   g_trailer_offset = pos;
   return true;
@@ -74,7 +74,7 @@ enum class Look { Go, Retry, Fail };
 // Reads and checks the trailer of a freshly opened file; on Fail the file
 // has been given up and *status says why.
 Look check_trailer(FILE* f, const char* path, int flags, int* status) {
-  if (!seek_trailer(f) || std::fread(&g_trailer, sizeof g_trailer, 1, f) != 1) {
+  if (!seek_trailer(f) || plat_fread(&g_trailer, sizeof g_trailer, 1, f) != 1) {
     give_up(f);
     *status = CLASSIC_IO_ERROR;
     return Look::Fail;
@@ -210,7 +210,7 @@ int ctl_open(FILE** stream, const char* path, int flags) {
       *stream = f;
       return status;
     }
-    if (std::fwrite(&g_trailer, sizeof g_trailer, 1, f) != 1) {
+    if (plat_fwrite(&g_trailer, sizeof g_trailer, 1, f) != 1) {
       give_up(f);
       return CLASSIC_IO_ERROR;
     }
@@ -246,7 +246,7 @@ int ctl_close(FILE* stream, int flags, int status) {
   clear_identity();
   int result = CLASSIC_OK;
   if (status != CLASSIC_OK_REMOVABLE || (flags & CTL_UPDATE)) {
-    if (std::fwrite(&g_trailer, sizeof g_trailer, 1, stream) != 1) result = CLASSIC_IO_ERROR;
+    if (plat_fwrite(&g_trailer, sizeof g_trailer, 1, stream) != 1) result = CLASSIC_IO_ERROR;
   }
   classic_lock_close(stream);
   return result;

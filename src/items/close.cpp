@@ -41,10 +41,10 @@ bool worth_waiting(int status, const char* ctl_path) {
 // Fixes the size of an item whose creator closes it; false on a failed seek,
 // read or write.
 bool finish_writer(FILE* stream) {
-  if (std::fseek(stream, 0, SEEK_END) != 0) return false;
-  long end = std::ftell(stream);
-  if (end < 0 || std::fseek(stream, 0, SEEK_SET) != 0 ||
-      std::fread(&g_data_header, sizeof g_data_header, 1, stream) != 1) {
+  if (plat_fseek(stream, 0, SEEK_END) != 0) return false;
+  long end = plat_ftell(stream);
+  if (end < 0 || plat_fseek(stream, 0, SEEK_SET) != 0 ||
+      plat_fread(&g_data_header, sizeof g_data_header, 1, stream) != 1) {
     return false;
   }
   SlotRecord* slot = slot_of(g_entry);
@@ -77,7 +77,7 @@ int classic_close_item(const char* ctl_path, const char* name, FILE* stream) {
     ctl_close(ctl, CTL_READ, status);
     if (found != CLASSIC_OK) return found;
     if (state == 0) {
-      std::fclose(stream);
+      plat_fclose(stream);
       return CLASSIC_OK;
     }
   }
@@ -109,14 +109,14 @@ int classic_close_item(const char* ctl_path, const char* name, FILE* stream) {
       return CLASSIC_IO_ERROR;
     }
   }
-  std::fclose(stream);
-  if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0) {
+  plat_fclose(stream);
+  if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0) {
     ctl_close(ctl, CTL_UPDATE, status);
     return CLASSIC_IO_ERROR;
   }
   bool written = true;
   if (!(status == CLASSIC_OK_REMOVABLE && unmarked)) {
-    written = std::fwrite(&g_entry, sizeof g_entry, 1, ctl) == 1;
+    written = plat_fwrite(&g_entry, sizeof g_entry, 1, ctl) == 1;
   }
   if (g_trailer.open_count > 0) --g_trailer.open_count;
   ctl_close(ctl, CTL_UPDATE, status);

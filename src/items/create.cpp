@@ -118,7 +118,7 @@ int take_next_slot(FILE** stream, int s, const char* ctl_path, uint32_t now, int
                    const CTRL_ENTRY_INFO* info, const CtlEntry* old, const char* key,
                    const char* user) {
   if (!open_data_stream(stream)) return CLASSIC_IO_ERROR;
-  if (std::fread(&g_data_header, sizeof g_data_header, 1, *stream) != 1) {
+  if (plat_fread(&g_data_header, sizeof g_data_header, 1, *stream) != 1) {
     close_data(stream);
     return CLASSIC_IO_ERROR;
   }
@@ -144,7 +144,7 @@ int take_next_slot(FILE** stream, int s, const char* ctl_path, uint32_t now, int
   put_field(slot.name, ITEM_NAME_SIZE, key);
   int r = commit_data_header(stream, REPORT_FLUSH_FILL);
   if (r != CLASSIC_OK) return r;
-  if (std::fseek(*stream, static_cast<long>(slot.data_offset), SEEK_SET) != 0) {
+  if (plat_fseek(*stream, static_cast<long>(slot.data_offset), SEEK_SET) != 0) {
     close_data(stream);
     return CLASSIC_IO_ERROR;
   }
@@ -152,7 +152,7 @@ int take_next_slot(FILE** stream, int s, const char* ctl_path, uint32_t now, int
 }
 
 bool write_record_at(FILE* ctl, long pos, const void* record) {
-  return std::fseek(ctl, pos, SEEK_SET) == 0 && std::fwrite(record, CTL_RECORD_SIZE, 1, ctl) == 1;
+  return plat_fseek(ctl, pos, SEEK_SET) == 0 && plat_fwrite(record, CTL_RECORD_SIZE, 1, ctl) == 1;
 }
 
 }  // namespace
@@ -199,7 +199,7 @@ int create_item(FILE* ctl, FILE** stream, int mode, const char* key, const char*
   e.version = g_trailer.version;
 
   long p = -1;
-  if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (p = std::ftell(ctl)) < 0) {
+  if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (p = plat_ftell(ctl)) < 0) {
     close_data(stream);
     return CLASSIC_IO_ERROR;
   }
@@ -222,9 +222,9 @@ int create_item(FILE* ctl, FILE** stream, int mode, const char* key, const char*
     }
     CtlEntry deleted = *old;
     deleted.flags |= ENTRY_DELETED;
-    if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_END) != 0 || (g_trailer_offset = std::ftell(ctl)) < 0 ||
-        std::fwrite(&deleted, sizeof deleted, 1, ctl) != 1 ||
-        std::fwrite(&g_trailer, sizeof g_trailer, 1, ctl) != 1) {
+    if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_END) != 0 || (g_trailer_offset = plat_ftell(ctl)) < 0 ||
+        plat_fwrite(&deleted, sizeof deleted, 1, ctl) != 1 ||
+        plat_fwrite(&g_trailer, sizeof g_trailer, 1, ctl) != 1) {
       close_data(stream);
       return CLASSIC_IO_ERROR;
     }
@@ -233,8 +233,8 @@ int create_item(FILE* ctl, FILE** stream, int mode, const char* key, const char*
   }
 
   ++g_trailer.total_items;
-  if (std::fseek(ctl, 0, SEEK_END) != 0 || (g_trailer_offset = std::ftell(ctl)) < 0 ||
-      std::fwrite(&g_trailer, sizeof g_trailer, 1, ctl) != 1) {
+  if (plat_fseek(ctl, 0, SEEK_END) != 0 || (g_trailer_offset = plat_ftell(ctl)) < 0 ||
+      plat_fwrite(&g_trailer, sizeof g_trailer, 1, ctl) != 1) {
     close_data(stream);
     return CLASSIC_IO_ERROR;
   }

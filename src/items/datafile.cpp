@@ -51,13 +51,13 @@ struct MoveBuffer {
 bool valid_position(long pos) { return pos >= 0 && pos % CTL_RECORD_SIZE == 0; }
 
 bool read_at(FILE* f, long pos, CtlEntry* records, long n) {
-  return std::fseek(f, pos, SEEK_SET) == 0 &&
-         std::fread(records, CTL_RECORD_SIZE, static_cast<size_t>(n), f) == static_cast<size_t>(n);
+  return plat_fseek(f, pos, SEEK_SET) == 0 &&
+         plat_fread(records, CTL_RECORD_SIZE, static_cast<size_t>(n), f) == static_cast<size_t>(n);
 }
 
 bool write_at(FILE* f, long pos, const CtlEntry* records, long n) {
-  return std::fseek(f, pos, SEEK_SET) == 0 &&
-         std::fwrite(records, CTL_RECORD_SIZE, static_cast<size_t>(n), f) == static_cast<size_t>(n);
+  return plat_fseek(f, pos, SEEK_SET) == 0 &&
+         plat_fwrite(records, CTL_RECORD_SIZE, static_cast<size_t>(n), f) == static_cast<size_t>(n);
 }
 
 }  // namespace
@@ -129,7 +129,7 @@ int insert_entry(FILE* ctl, const CtlEntry* record, long end_pos, long insert_po
     rd = wr;
   }
   if (!write_at(ctl, rd, r, 1)) return CLASSIC_IO_ERROR;
-  std::fflush(ctl);
+  plat_fflush(ctl);
   return CLASSIC_OK;
 }
 
@@ -168,13 +168,13 @@ FILE* open_data_file(int oflag, const char* mode, size_t buffer_size) {
 }
 
 void close_data(FILE** stream) {
-  if (*stream) std::fclose(*stream);
+  if (*stream) plat_fclose(*stream);
   *stream = nullptr;
 }
 
 bool write_data_header(FILE* stream) {
-  return std::fseek(stream, 0, SEEK_SET) == 0 &&
-         std::fwrite(&g_data_header, sizeof g_data_header, 1, stream) == 1;
+  return plat_fseek(stream, 0, SEEK_SET) == 0 &&
+         plat_fwrite(&g_data_header, sizeof g_data_header, 1, stream) == 1;
 }
 
 int commit_data_header(FILE** stream, uint16_t flush_report) {
@@ -182,7 +182,7 @@ int commit_data_header(FILE** stream, uint16_t flush_report) {
     close_data(stream);
     return CLASSIC_IO_ERROR;
   }
-  if (std::fflush(*stream) != 0) {
+  if (plat_fflush(*stream) != 0) {
     close_data(stream);
     log_error_text(LOG_CLASS_EXECUTION, flush_report, MSG_FLUSH_FAILED);
     return CLASSIC_IO_ERROR;

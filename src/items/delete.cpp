@@ -15,6 +15,7 @@
 #include "items/datafile.h"
 #include "items/items.h"
 #include "base/lockfile.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -27,12 +28,12 @@ bool same_name(const char* a, const char* b) { return std::strncmp(a, b, ITEM_NA
 // trailer.  1: found (out holds it, the stream just past it); 1007: not in
 // the tail; 1002: a read failed.
 int find_deleted_entry(FILE* ctl, const char* key, CtlEntry* out) {
-  if (std::fseek(ctl, -2 * CTL_RECORD_SIZE, SEEK_END) != 0) return CLASSIC_NOT_FOUND;
+  if (plat_fseek(ctl, -2 * CTL_RECORD_SIZE, SEEK_END) != 0) return CLASSIC_NOT_FOUND;
   for (;;) {
-    if (std::fread(out, sizeof *out, 1, ctl) != 1) return CLASSIC_IO_ERROR;
+    if (plat_fread(out, sizeof *out, 1, ctl) != 1) return CLASSIC_IO_ERROR;
     if (!(out->flags & ENTRY_DELETED)) return CLASSIC_NOT_FOUND;
     if (same_name(out->name, key)) return CLASSIC_OK;
-    if (std::fseek(ctl, -2 * CTL_RECORD_SIZE, SEEK_CUR) != 0) return CLASSIC_NOT_FOUND;
+    if (plat_fseek(ctl, -2 * CTL_RECORD_SIZE, SEEK_CUR) != 0) return CLASSIC_NOT_FOUND;
   }
 }
 
@@ -45,11 +46,11 @@ int classic_delete_item(const char* ctl_path, const char* name, const char* patt
   if (r != CLASSIC_OK) return r;
 
   g_entry.flags |= ENTRY_DELETED;
-  long p = std::ftell(ctl);
+  long p = plat_ftell(ctl);
   if (p == g_trailer_offset) {
     // Already the last record before the trailer: flagged in place.
-    if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 ||
-        std::fwrite(&g_entry, sizeof g_entry, 1, ctl) != 1) {
+    if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 ||
+        plat_fwrite(&g_entry, sizeof g_entry, 1, ctl) != 1) {
       r = CLASSIC_IO_ERROR;
     }
   } else {
@@ -76,14 +77,14 @@ int classic_undelete_item(const char* ctl_path, const char* name, const char* pa
     r = CLASSIC_NAME_IN_USE;
   } else if (r == CLASSIC_NOT_FOUND) {
     long q = -1;
-    if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (q = std::ftell(ctl)) < 0) {
+    if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (q = plat_ftell(ctl)) < 0) {
       r = CLASSIC_IO_ERROR;
     } else {
       r = find_deleted_entry(ctl, key, &g_entry);
     }
     if (r == CLASSIC_OK) {
       long d = -1;
-      if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (d = std::ftell(ctl)) < 0) {
+      if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (d = plat_ftell(ctl)) < 0) {
         r = CLASSIC_IO_ERROR;
       } else {
         g_entry.flags &= static_cast<uint8_t>(~ENTRY_DELETED);

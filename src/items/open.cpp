@@ -28,7 +28,7 @@ constexpr size_t kStreamBuffer = 2048;
 // item is not left marked open for ever.
 void restore_entry(FILE* ctl, long at, const CtlEntry& before) {
   g_entry = before;
-  if (std::fseek(ctl, at, SEEK_SET) == 0) std::fwrite(&g_entry, sizeof g_entry, 1, ctl);
+  if (plat_fseek(ctl, at, SEEK_SET) == 0) plat_fwrite(&g_entry, sizeof g_entry, 1, ctl);
 }
 
 // Stamps the writer's time and user, keeping the previous ones.
@@ -81,12 +81,12 @@ int open_existing_item(FILE** stream, FILE* ctl, int mode, const char* ctl_path,
   }
   if (mode & ITEM_STAMP_ACCESS) g_entry.accessed = now;
 
-  if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0) return CLASSIC_IO_ERROR;
-  long entry_at = std::ftell(ctl);
+  if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0) return CLASSIC_IO_ERROR;
+  long entry_at = plat_ftell(ctl);
   if (entry_at < 0) return CLASSIC_IO_ERROR;
   // Readers on removable drives leave no mark in the control file.
   bool marked = !(removable && !writing);
-  if (marked && std::fwrite(&g_entry, sizeof g_entry, 1, ctl) != 1) return CLASSIC_IO_ERROR;
+  if (marked && plat_fwrite(&g_entry, sizeof g_entry, 1, ctl) != 1) return CLASSIC_IO_ERROR;
 
   // From here on a failure puts the entry back as it was.
   auto fail = [&](int status) {
@@ -99,7 +99,7 @@ int open_existing_item(FILE** stream, FILE* ctl, int mode, const char* ctl_path,
   *stream = open_data_file(CLASSIC_O_RDWR | CLASSIC_O_BINARY, "r+b", kStreamBuffer);
   if (!*stream) return fail(CLASSIC_IO_ERROR);
   SlotRecord* slot = slot_of(g_entry);
-  if (!slot || std::fread(&g_data_header, sizeof g_data_header, 1, *stream) != 1) {
+  if (!slot || plat_fread(&g_data_header, sizeof g_data_header, 1, *stream) != 1) {
     return fail(CLASSIC_IO_ERROR);
   }
   if (std::strncmp(slot->name, g_entry.name, ITEM_NAME_SIZE) != 0) return fail(CLASSIC_NOT_FOUND);
@@ -113,7 +113,7 @@ int open_existing_item(FILE** stream, FILE* ctl, int mode, const char* ctl_path,
     int committed = commit_data_header(stream, REPORT_FLUSH_OPEN);
     if (committed != CLASSIC_OK) return fail(committed);
   }
-  if (std::fseek(*stream, static_cast<long>(slot->data_offset), SEEK_SET) != 0) {
+  if (plat_fseek(*stream, static_cast<long>(slot->data_offset), SEEK_SET) != 0) {
     return fail(CLASSIC_IO_ERROR);
   }
   return CLASSIC_OK;

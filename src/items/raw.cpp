@@ -27,8 +27,8 @@ char* transfer_buffer() { return reinterpret_cast<char*>(g_window); }
 int transfer(FILE* src, FILE* dst, long count) {
   while (count > 0) {
     size_t chunk = static_cast<size_t>(std::min<long>(count, WINDOW_BYTES));
-    if (std::fread(transfer_buffer(), chunk, 1, src) != 1 ||
-        std::fwrite(transfer_buffer(), chunk, 1, dst) != 1) {
+    if (plat_fread(transfer_buffer(), chunk, 1, src) != 1 ||
+        plat_fwrite(transfer_buffer(), chunk, 1, dst) != 1) {
       return CLASSIC_IO_ERROR;
     }
     count -= static_cast<long>(chunk);
@@ -72,15 +72,15 @@ int open_raw_item(const char* ctl_path, const char* name, const char* pattern, F
   if (!f) return CLASSIC_IO_ERROR;
   *data = f;
   SlotRecord* slot = slot_of(g_entry);
-  if (!slot || std::fread(&g_data_header, sizeof g_data_header, 1, f) != 1 ||
-      std::fseek(f, static_cast<long>(slot->data_offset), SEEK_SET) != 0) {
+  if (!slot || plat_fread(&g_data_header, sizeof g_data_header, 1, f) != 1 ||
+      plat_fseek(f, static_cast<long>(slot->data_offset), SEEK_SET) != 0) {
     return CLASSIC_IO_ERROR;
   }
   return CLASSIC_OK;
 }
 
 void close_raw_item(FILE* data, FILE* ctl, int status) {
-  if (data) std::fclose(data);
+  if (data) plat_fclose(data);
   if (ctl) ctl_close(ctl, CTL_READ, status);
 }
 
@@ -107,7 +107,7 @@ int classic_read_raw_item(const char* ctl_path, const char* name, const char* pa
     try {
       int32_t size = g_entry.size;
       out.assign(static_cast<size_t>(size > 0 ? size : 0), 0);
-      if (out.empty() || std::fread(out.data(), out.size(), 1, data) != 1) r = CLASSIC_IO_ERROR;
+      if (out.empty() || plat_fread(out.data(), out.size(), 1, data) != 1) r = CLASSIC_IO_ERROR;
     } catch (...) {
       r = CLASSIC_IO_ERROR;  // memory for the item's bytes could not be had
     }

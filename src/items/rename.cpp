@@ -47,18 +47,18 @@ int classic_rename_item(const char* ctl_path, const char* old_name, const char* 
     return result;
   };
   long o = -1;
-  if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (o = std::ftell(ctl)) < 0) {
+  if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (o = plat_ftell(ctl)) < 0) {
     return finish(CLASSIC_IO_ERROR);
   }
   int found = ctl_find_entry(ctl, new_key, &g_scratch_entry);
   if (found == CLASSIC_OK) return finish(CLASSIC_NAME_IN_USE);
   if (found != CLASSIC_NOT_FOUND) return finish(found);
   long n = -1;
-  if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (n = std::ftell(ctl)) < 0) {
+  if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (n = plat_ftell(ctl)) < 0) {
     return finish(CLASSIC_IO_ERROR);
   }
   if (n == o) {
-    if (std::fseek(ctl, o, SEEK_SET) != 0 || std::fwrite(&renamed, sizeof renamed, 1, ctl) != 1) {
+    if (plat_fseek(ctl, o, SEEK_SET) != 0 || plat_fwrite(&renamed, sizeof renamed, 1, ctl) != 1) {
       r = CLASSIC_IO_ERROR;
     }
   } else if (n > o) {
@@ -88,8 +88,8 @@ int classic_set_attribute(const char* ctl_path, const char* pattern, const char*
     return CLASSIC_NOT_FOUND;
   }
   g_entry.attribute = static_cast<uint16_t>(attribute);
-  if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || std::ftell(ctl) < 0 ||
-      std::fwrite(&g_entry, sizeof g_entry, 1, ctl) != 1) {
+  if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || plat_ftell(ctl) < 0 ||
+      plat_fwrite(&g_entry, sizeof g_entry, 1, ctl) != 1) {
     ctl_close(ctl, CTL_UPDATE, status);
     return CLASSIC_IO_ERROR;
   }

@@ -7,6 +7,7 @@
 #include "classic.h"
 #include "ctl/session.h"
 #include "items/items.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ int lookup_translation(const char* key, char* target) {
   if (r == CLASSIC_NOT_FOUND) return CLASSIC_NOT_FOUND;
   if (r != CLASSIC_OK) return CLASSIC_CANNOT_REMOVE;
   char record[XLAT_RECORD_SIZE];
-  bool whole = std::fread(record, 1, sizeof record, stream) == sizeof record;
+  bool whole = plat_fread(record, 1, sizeof record, stream) == sizeof record;
   if (classic_close_item(XLAT_CTL_PATH, key, stream) != CLASSIC_OK || !whole) {
     return CLASSIC_IO_ERROR;
   }

@@ -20,6 +20,7 @@
 #include <cstring>
 
 #include "classic.h"
+#include "base/names.h"
 #include "base/text.h"
 #include "ctl/session.h"
 #include "platform/platform.h"
@@ -30,9 +31,6 @@ namespace {
 
 constexpr int kLockFlags = CTL_UPDATE | CTL_KEEP_LOCK_STATE;
 constexpr int kUnlockFlags = CTL_UPDATE | CTL_KEEP_LOCK_STATE | CTL_AREA_LOCK;
-constexpr const char* kLoginControlFile = "login.ctl";
-constexpr const char* kLoginFiles = "log*.*";
-constexpr const char* kControlFiles = "*.ctl";
 constexpr const char* kSubfolders[] = {"data\\", "param\\"};
 
 // out (XLAT_PATH_SIZE bytes) := a + b + c.  False when the path would be
@@ -50,10 +48,10 @@ bool join(char* out, const char* a, const char* b, const char* c = "") {
 // file that cannot be deleted stays.
 void delete_login_files(const char* area) {
   char pattern[XLAT_PATH_SIZE];
-  if (!join(pattern, area, kLoginFiles)) return;
+  if (!join(pattern, area, LOGIN_FILES)) return;
   FindEntry entry;
   for (int r = find_first_entry(pattern, 0, &entry); r == 0; r = find_next_entry(&entry)) {
-    if (equal_nocase(entry.name, kLoginControlFile)) continue;
+    if (equal_nocase(entry.name, LOGIN_CTL_NAME)) continue;
     char path[XLAT_PATH_SIZE];
     if (join(path, area, entry.name)) plat_unlink(path);
   }
@@ -66,7 +64,7 @@ void delete_login_files(const char* area) {
 int mark_folder(const char* area, const char* subfolder, int lock, int flags) {
   int status = CLASSIC_OK;
   char pattern[XLAT_PATH_SIZE];
-  if (!join(pattern, area, subfolder, kControlFiles)) return CLASSIC_CANNOT_REMOVE;
+  if (!join(pattern, area, subfolder, CONTROL_FILES)) return CLASSIC_CANNOT_REMOVE;
   FindEntry entry;
   for (int r = find_first_entry(pattern, 0, &entry); r == 0; r = find_next_entry(&entry)) {
     char path[XLAT_PATH_SIZE];
@@ -93,7 +91,7 @@ int set_area_lock(int lock, int force, const char* area) {
   if (!area) return CLASSIC_CANNOT_REMOVE;
   int flags = lock ? kLockFlags : kUnlockFlags;
   char path[XLAT_PATH_SIZE];
-  if (!join(path, area, kLoginControlFile)) return CLASSIC_CANNOT_REMOVE;
+  if (!join(path, area, LOGIN_CTL_NAME)) return CLASSIC_CANNOT_REMOVE;
 
   FILE* stream = nullptr;
   int opened = ctl_open(&stream, path, flags);

@@ -13,6 +13,7 @@
 
 #include "classic.h"
 #include "ctl/session.h"
+#include "base/names.h"
 #include "base/text.h"
 #include "platform/platform.h"
 #include "storage/hostinfo.h"
@@ -20,8 +21,6 @@
 
 namespace {
 
-constexpr const char* kLoginControlFile = "login.ctl";
-constexpr const char* kLoginDataPattern = "login%c%c%c.log";
 constexpr size_t kMaxTag = 3;
 constexpr int kNodePlaces = 4;
 // "log", four places of node name, ".", a tag of up to three characters.
@@ -80,7 +79,7 @@ bool write_login_file(const char* name) {
 // 1004 when the path cannot be formed.
 int open_login_control(FILE** stream, const char* area) {
   char path[XLAT_PATH_SIZE];
-  if (!area_file_path(path, area, kLoginControlFile)) return CLASSIC_CANNOT_REMOVE;
+  if (!area_file_path(path, area, LOGIN_CTL_NAME)) return CLASSIC_CANNOT_REMOVE;
   return ctl_open(stream, path, CTL_UPDATE);
 }
 
@@ -136,7 +135,7 @@ int classic_login_create(const char* area) {
   if (!area) return CLASSIC_CANNOT_REMOVE;
   if (on_removable_drive(area)) return CLASSIC_OK;
   char path[XLAT_PATH_SIZE];
-  if (!area_file_path(path, area, kLoginControlFile)) return CLASSIC_CANNOT_REMOVE;
+  if (!area_file_path(path, area, LOGIN_CTL_NAME)) return CLASSIC_CANNOT_REMOVE;
   return classic_create_control_file(path);
 }
 
@@ -144,8 +143,8 @@ int classic_login_delete(const char* area) {
   if (!area) return CLASSIC_CANNOT_REMOVE;
   if (on_removable_drive(area)) return CLASSIC_OK;
   char path[XLAT_PATH_SIZE];
-  if (!area_file_path(path, area, kLoginControlFile)) return CLASSIC_CANNOT_REMOVE;
-  return classic_delete_control_file(path, kLoginDataPattern);
+  if (!area_file_path(path, area, LOGIN_CTL_NAME)) return CLASSIC_CANNOT_REMOVE;
+  return classic_delete_control_file(path, LOGIN_DATA_PATTERN);
 }
 
 int classic_accessable(void) { return 1; }

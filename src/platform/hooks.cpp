@@ -14,6 +14,12 @@ void plat_set_hooks(const plat_hooks* hooks) { g_hooks = hooks ? *hooks : plat_h
 
 void plat_set_codepage(unsigned cp) { g_codepage = cp; }
 
+void plat_reset_state() {
+  g_hooks = plat_hooks{};
+  g_codepage = 0;
+  plat_reset_files();
+}
+
 unsigned codepage_override() { return g_codepage; }
 
 void plat_sleep(uint32_t ms) {

@@ -16,6 +16,7 @@
 #include "ctl/search.h"
 #include "ctl/session.h"
 #include "ctl/window.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -41,8 +42,8 @@ bool load_window(FILE* stream, Window* w, long i, long lo, long hi) {
   long end = start + WINDOW_ENTRIES - 1;
   if (end > hi) end = hi;
   size_t count = static_cast<size_t>(end - start + 1);
-  if (std::fseek(stream, start * CTL_RECORD_SIZE, SEEK_SET) != 0 ||
-      std::fread(g_window, CTL_RECORD_SIZE, count, stream) != count) {
+  if (plat_fseek(stream, start * CTL_RECORD_SIZE, SEEK_SET) != 0 ||
+      plat_fread(g_window, CTL_RECORD_SIZE, count, stream) != count) {
     *w = Window{};
     return false;
   }
@@ -98,7 +99,7 @@ int locate_category(const char* path, const char* key, int keylen, long* offset,
     return *opened;
   }
   int r = find_category_entry(stream, key, keylen, nullptr);
-  if (r == CLASSIC_OK) *offset = std::ftell(stream) - CTL_RECORD_SIZE;
+  if (r == CLASSIC_OK) *offset = plat_ftell(stream) - CTL_RECORD_SIZE;
   ctl_close(stream, CTL_READ, CLASSIC_OK);
   return r;
 }
@@ -144,7 +145,7 @@ int find_category_entry(FILE* stream, const char* key, int keylen, CtlEntry* out
   if (!w.holds(lo) && !load_window(stream, &w, lo, lo, n - 1)) return CLASSIC_IO_ERROR;
   const CtlEntry& found = w.at(lo);
   if (!begins_with_key(found, key, keylen)) return CLASSIC_NOT_FOUND;
-  if (std::fseek(stream, (lo + 1) * CTL_RECORD_SIZE, SEEK_SET) != 0) return CLASSIC_IO_ERROR;
+  if (plat_fseek(stream, (lo + 1) * CTL_RECORD_SIZE, SEEK_SET) != 0) return CLASSIC_IO_ERROR;
   if (out) *out = found;
   return CLASSIC_OK;
 }

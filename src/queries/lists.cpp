@@ -12,6 +12,7 @@
 #include "ctl/session.h"
 #include "ctl/window.h"
 #include "queries/match.h"
+#include "platform/platform.h"
 
 CTRL_ENTRY_INFO g_blk_items[BLK_MAX_ITEMS];
 
@@ -66,7 +67,7 @@ CTRL_ENTRY_INFO* classic_return_item_list(const char* ctl, const char* pattern, 
     *status = open_status;
     return nullptr;
   }
-  if (std::fseek(stream, *offset, SEEK_SET) != 0) {
+  if (plat_fseek(stream, *offset, SEEK_SET) != 0) {
     ctl_close(stream, CTL_READ, open_status);
     *status = CLASSIC_IO_ERROR;
     return nullptr;
@@ -75,7 +76,7 @@ CTRL_ENTRY_INFO* classic_return_item_list(const char* ctl, const char* pattern, 
   convert_pattern(converted, pattern);
 
   NodeList list;
-  long block_start = std::ftell(stream);
+  long block_start = plat_ftell(stream);
   int in_block = 0;
   int r = read_entry_block(stream, g_window, &in_block, end_offset());
   while (r != CLASSIC_NO_MORE) {
@@ -104,7 +105,7 @@ CTRL_ENTRY_INFO* classic_return_item_list(const char* ctl, const char* pattern, 
       break;
     }
     if (in_block < WINDOW_ENTRIES) break;  // the block reached the trailer
-    block_start = std::ftell(stream);
+    block_start = plat_ftell(stream);
     r = read_entry_block(stream, g_window, &in_block, end_offset());
   }
   *offset += CTL_RECORD_SIZE * list.count;
@@ -121,7 +122,7 @@ int classic_get_blk_items(const char* ctl, const char* pattern, int max, long* o
   int open_status = ctl_open(&stream, ctl, CTL_READ);
   if (!ctl_opened(open_status)) return open_status;
   classic_blk_count = g_trailer.total_items;
-  if (std::fseek(stream, *offset, SEEK_SET) != 0) {
+  if (plat_fseek(stream, *offset, SEEK_SET) != 0) {
     ctl_close(stream, CTL_READ, open_status);
     return CLASSIC_IO_ERROR;
   }
@@ -129,7 +130,7 @@ int classic_get_blk_items(const char* ctl, const char* pattern, int max, long* o
   convert_pattern(converted, pattern);
   std::memset(g_blk_items, 0, sizeof g_blk_items);
 
-  long block_start = std::ftell(stream);
+  long block_start = plat_ftell(stream);
   int in_block = 0;
   if (read_entry_block(stream, g_window, &in_block, end_offset()) != CLASSIC_OK) {
     ctl_close(stream, CTL_READ, open_status);
@@ -165,7 +166,7 @@ int classic_get_blk_items(const char* ctl, const char* pattern, int max, long* o
     if (full) break;
     consumed = in_block + 1;
     if (in_block < WINDOW_ENTRIES) break;  // the block reached the trailer
-    block_start = std::ftell(stream);
+    block_start = plat_ftell(stream);
     int r = read_entry_block(stream, g_window, &in_block, end_offset());
     if (r == CLASSIC_NO_MORE) {
       consumed = 1;

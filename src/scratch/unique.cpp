@@ -11,12 +11,13 @@
 #include <cstring>
 
 #include "classic.h"
+#include "base/names.h"
 #include "base/text.h"
 #include "platform/platform.h"
 
 namespace {
 
-const char kDefaultDirectory[] = "c:\\userroot\\temp\\";
+const char* const kDefaultDirectory = SCRATCH_FOLDER;
 const char kDefaultNameTemplate[] = "????????";
 const char kDefaultExtTemplate[] = "???";
 const char kDefaultCreateMode[] = "w+b";

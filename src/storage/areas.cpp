@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "classic.h"
+#include "base/le.h"
 #include "base/text.h"
 #include "platform/platform.h"
 #include "storage/netxlat.h"
@@ -86,17 +87,61 @@ bool query_area_version(plat_hkey area_key, uint32_t* version) {
   unsigned char bytes[4];
   unsigned long type = 0;
   unsigned long size = sizeof bytes;
-  if (plat_reg_query_value(area_key, "Version", &type, bytes, &size) != PLAT_ERROR_SUCCESS ||
+  if (plat_reg_query_value(area_key, AREA_VERSION_VALUE, &type, bytes, &size) != PLAT_ERROR_SUCCESS ||
       size != sizeof bytes) {
     return false;
   }
-  *version = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+  *version = get_le32(bytes);
   return true;
 }
 
 int read_area_version(plat_hkey area_key) {
   uint32_t version = 0;
   return query_area_version(area_key, &version) ? static_cast<int>(version) : -1;
+}
+
+long registered_area_version(char letter, const char* area) {
+  char drive_key[64];
+  format_drive_key(drive_key, sizeof drive_key, letter);
+  plat_hkey drive = nullptr;
+  if (plat_reg_open_key(plat_hkey_current_user(), drive_key, PLAT_KEY_READ, &drive) != PLAT_ERROR_SUCCESS) {
+    return -1;
+  }
+  plat_hkey key = nullptr;
+  uint32_t version = 0;
+  bool found = plat_reg_open_key(drive, area, PLAT_KEY_READ, &key) == PLAT_ERROR_SUCCESS;
+  if (found) {
+    found = query_area_version(key, &version);
+    plat_reg_close_key(key);
+  }
+  plat_reg_close_key(drive);
+  return found ? static_cast<long>(version) : -1;
+}
+
+bool write_area_key(plat_hkey drive_key, const char* area, bool has_version, uint32_t version) {
+  plat_hkey key = nullptr;
+  if (plat_reg_create_key(drive_key, area, &key) != PLAT_ERROR_SUCCESS) return false;
+  bool ok = true;
+  if (has_version) {
+    unsigned char bytes[4];
+    put_le32(bytes, version);
+    ok = plat_reg_set_value(key, AREA_VERSION_VALUE, PLAT_REG_DWORD, bytes, sizeof bytes) ==
+         PLAT_ERROR_SUCCESS;
+  }
+  plat_reg_close_key(key);
+  return ok;
+}
+
+int register_area(char letter, const char* area, uint32_t version) {
+  char drive_key[64];
+  format_drive_key(drive_key, sizeof drive_key, letter);
+  plat_hkey drive = nullptr;
+  if (plat_reg_create_key(plat_hkey_current_user(), drive_key, &drive) != PLAT_ERROR_SUCCESS) {
+    return CLASSIC_IO_ERROR;
+  }
+  bool ok = write_area_key(drive, area, true, version);
+  plat_reg_close_key(drive);
+  return ok ? CLASSIC_OK : CLASSIC_IO_ERROR;
 }
 
 int registry_first_area(const char* pattern, char* name, size_t size) {

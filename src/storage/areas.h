@@ -22,6 +22,17 @@ constexpr size_t AREA_NAME_SIZE = 128;
 bool query_area_version(plat_hkey area_key, uint32_t* version);
 // The same as a number: -1 when the value is missing or unreadable.
 int read_area_version(plat_hkey area_key);
+// The Version of area on the drive of letter: -1 when the key or the value is
+// missing.
+long registered_area_version(char letter, const char* area);
+
+// Makes the area key area under the open drive key (or opens it when it
+// exists) and sets its Version when has_version.  False when the registry
+// refuses either.
+bool write_area_key(plat_hkey drive_key, const char* area, bool has_version, uint32_t version);
+// Registers area on the drive of letter with version, making the drive key
+// when missing: 1, or 1002 when the registry refuses.
+int register_area(char letter, const char* area, uint32_t version);
 
 // Starts a registry listing for pattern (drive letter first; last component
 // "*" for all areas or one area name) and reports its first area in name

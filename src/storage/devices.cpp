@@ -2,6 +2,7 @@
 #include "storage/devices.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "classic.h"
@@ -19,8 +20,8 @@ int g_next_drive = 0;
 char g_device[3] = {0};
 
 bool has_storage_tree(char letter) {
-  char path[] = "x:\\userroot\\storage";
-  path[0] = letter;
+  char path[32];
+  std::snprintf(path, sizeof path, "%c:%s", letter, STORAGE_FOLDER);
   return plat_access(path, 0) == 0;
 }
 

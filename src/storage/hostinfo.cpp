@@ -55,8 +55,14 @@ void reset_hostinfo_state() {
 }
 
 int read_station_file(char* node, char* network_drive) {
+  // Most workstations have no station file: its absence explains nothing.
+  plat_cause before;
+  bool had_cause = plat_get_cause(&before);
   int fd = plat_sopen(STATION_FILE, CLASSIC_O_RDONLY | CLASSIC_O_BINARY, PLAT_SH_DENYWR, 0);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    plat_set_cause(had_cause ? &before : nullptr);
+    return -1;
+  }
   unsigned char buf[kStationBytes];
   int got = plat_read(fd, buf, kStationBytes);
   plat_close(fd);

@@ -34,9 +34,9 @@ struct XlatRow {
 };
 
 const XlatRow kRows[] = {
-    {"c:\\userroot\\storage", false, false, 'A', "\\userroot\\system\\state\\stordir", 'C'},
+    {"c:\\userroot\\storage", false, false, 'A', XLAT_AREA_LISTING, 'C'},
     {"c:\\userroot", true, false, 0, nullptr, 0},
-    {"c:\\", false, true, 'D', "\\userroot\\system\\state\\dosdir", 'C'},
+    {"c:\\", false, true, 'D', XLAT_DOS_LISTING, 'C'},
 };
 
 constexpr size_t kKeyLength = 9;

@@ -8,7 +8,7 @@
 
 #include "errlog/errlog.h"
 #include "platform/platform.h"
-#include "platform/testing.h"
+#include "platform/testing/testing.h"
 
 namespace testenv {
 

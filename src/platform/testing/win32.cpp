@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +13,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/testing.h"
+#include "platform/testing/testing.h"
 
 namespace {
 
@@ -47,7 +48,17 @@ void plat_test_drop_root() {}
 // The drives of the wine prefix belong to the run's set-up.
 bool plat_test_remove_drive(char) { return false; }
 
-std::string plat_native_path(const char* path) { return path; }
+bool plat_test_mount_drive(char, size_t, std::string* why) {
+  *why = "no scratch file systems on Windows";
+  return false;
+}
+
+bool plat_test_drive_read_only(char, std::string* why) {
+  *why = "no scratch file systems on Windows";
+  return false;
+}
+
+bool plat_test_deny_writes(const char* path) { return _chmod(path, _S_IREAD) == 0; }
 
 std::string plat_self_path() {
   char buf[MAX_PATH];
@@ -120,11 +131,3 @@ void plat_exit_now(int code) {
   for (;;) Sleep(1000);
 }
 
-void plat_stdout_binary() {
-  std::fflush(stdout);
-  _setmode(_fileno(stdout), _O_BINARY);
-}
-
-void plat_stdin_binary() { _setmode(_fileno(stdin), _O_BINARY); }
-
-bool plat_isatty(int fd) { return _isatty(fd) != 0; }
