@@ -20,17 +20,17 @@ extern const ItemType g_item_types[ITEM_TYPE_COUNT];
 const ItemType* find_item_type(const char* ctl_name);
 
 struct TaskIdentity {
-  int32_t id;      // -1 until filled
+  int32_t id;      // this library's task id
   char name[32];   // upper-case name of the program with that id
   char node[32];   // the workstation's node name
 };
-extern TaskIdentity g_task;
+// This program's identity, filled on first use (the first session that
+// locks a trailer).
+const TaskIdentity& task_identity();
 
 // The name the task-name table gives a task id ("UNKNOWN" for others).
 const char* task_name_of(int32_t id);
 
-// Fills the task identity from the host configuration; once per process.
-void init_task_identity();
 
 // Puts a free data-file suffix and slot 0 into the current trailer, searching
 // from the number of data files the control file's entries fill.  path is
@@ -38,4 +38,3 @@ void init_task_identity();
 // type is unknown or every suffix is taken.
 int recover_trailer_suffix(const char* path);
 
-void reset_types_state();

@@ -71,7 +71,7 @@ static_assert(offsetof(DataHeader, slots) == 16);
 
 // The header of the data file last read; every operation on a data file
 // reads it whole, changes it and writes it back whole.
-extern DataHeader g_data_header;
+DataHeader& data_header();
 
 // The slot record of an entry, or null when the entry's slot is not 0..7.
 SlotRecord* slot_of(const CtlEntry& entry);
@@ -118,8 +118,9 @@ bool write_data_header(FILE* stream);
 int commit_data_header(FILE** stream, uint16_t flush_report);
 
 // For tests: refuse the large move buffers, as when memory is short.
-extern bool g_refuse_move_buffers;
+void refuse_move_buffers(bool refuse);
 // Read-write pairs made by the entry moves so far.
-extern long g_entry_move_pairs;
+long entry_move_pairs();
 
-void reset_datafile_state();
+// The items layer's process-wide state back to its value at load.
+void reset_items_state();

@@ -6,6 +6,7 @@
 
 #include "classic.h"
 #include "ctl/records.h"
+#include "ctl/session.h"
 
 // The attempt budget of an item operation, shared by all its waits.
 constexpr int ITEM_ATTEMPTS = 41;
@@ -23,13 +24,13 @@ int create_item(FILE* ctl, FILE** stream, int mode, const char* key, const char*
                 const char* pattern, const CTRL_ENTRY_INFO* info, const CtlEntry* old,
                 const char* user);
 
-// Opens a session for update and finds the closed item key in it, waiting
-// for an open one (41 attempts, 1162 ms apart, the control file unlocked in
-// between).  1 with the session open (*ctl, *status) and the entry in the
-// current entry; otherwise the session is closed and the search result, the
-// session's status, or 1012 / 1011 when a writer / readers stayed (reported
-// with writer_report / readers_report; 0 reports nothing).
-int find_closed_item(FILE** ctl, int* status, const char* ctl_path, const char* key,
+// Opens session for update and finds the closed item key in it, waiting for
+// an open one (41 attempts, 1162 ms apart, the control file unlocked in
+// between).  1 with the session open and the entry in the current entry;
+// otherwise the session is closed and the search result, the session's
+// status, or 1012 / 1011 when a writer / readers stayed (reported with
+// writer_report / readers_report; 0 reports nothing).
+int find_closed_item(CtlSession& session, const char* ctl_path, const char* key,
                      uint16_t writer_report, uint16_t readers_report);
 
 // Searches the deleted tail backwards for the normalised key.  1: found
@@ -41,10 +42,10 @@ int find_deleted_entry(FILE* ctl, const char* key, CtlEntry* out);
 int set_slot_attribute(const char* ctl_path, const char* pattern, const CtlEntry* entry,
                        uint16_t attribute);
 
-// Opens an item's data for a raw transfer under a read session held until
-// close_raw_item (also after most failures).  1 with *data positioned at the
-// item's first byte; 1007; 1002; 1012 when a writer stayed through the
-// attempts (nothing held then); or a session or translation status.
-int open_raw_item(const char* ctl_path, const char* name, const char* pattern, FILE** ctl,
-                  FILE** data, int* status);
-void close_raw_item(FILE* data, FILE* ctl, int status);
+// Opens an item's data for a raw transfer under a read session that stays
+// open (also after most failures) until the caller closes it.  1 with *data
+// positioned at the item's first byte (the caller closes it); 1007; 1002;
+// 1012 when a writer stayed through the attempts (nothing held then); or a
+// session or translation status.
+int open_raw_item(CtlSession& session, const char* ctl_path, const char* name, const char* pattern,
+                  FILE** data);

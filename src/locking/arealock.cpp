@@ -72,15 +72,15 @@ int mark_folder(const char* area, const char* subfolder, int lock, int flags) {
       status = CLASSIC_CANNOT_REMOVE;
       continue;
     }
-    FILE* stream = nullptr;
-    int opened = ctl_open(&stream, path, flags);
+    CtlSession session;
+    int opened = session.open(path, flags);
     if (!ctl_opened(opened)) {
       status = opened;
       continue;
     }
-    if (g_trailer.open_count != 0) status = CLASSIC_OPEN_ITEMS;
-    g_trailer.lock_state = lock ? LOCK_AREA : LOCK_FREE;
-    ctl_close(stream, flags, opened);
+    if (ctl_trailer().open_count != 0) status = CLASSIC_OPEN_ITEMS;
+    ctl_trailer().lock_state = lock ? LOCK_AREA : LOCK_FREE;
+    session.close();
   }
   return status;
 }
@@ -93,33 +93,29 @@ int set_area_lock(int lock, int force, const char* area) {
   char path[XLAT_PATH_SIZE];
   if (!join(path, area, LOGIN_CTL_NAME)) return CLASSIC_CANNOT_REMOVE;
 
-  FILE* stream = nullptr;
-  int opened = ctl_open(&stream, path, flags);
+  CtlSession session;
+  int opened = session.open(path, flags);
   if (!ctl_opened(opened)) return opened;
   // The session marked the trailer as its own; what is written back is
   // decided here.
-  g_trailer.lock_state = LOCK_FREE;
+  ctl_trailer().lock_state = LOCK_FREE;
   if (opened == CLASSIC_OK_REMOVABLE) {
     // Areas on removable drives are never locked.
-    ctl_close(stream, flags, opened);
     return opened;
   }
 
   int status = CLASSIC_OK;
-  if (g_trailer.total_items != 0 || g_trailer.open_count != 0) {
-    if (!force) {
-      ctl_close(stream, flags, CLASSIC_OK);
-      return CLASSIC_LOGINS_PRESENT;
-    }
+  if (ctl_trailer().total_items != 0 || ctl_trailer().open_count != 0) {
+    if (!force) return CLASSIC_LOGINS_PRESENT;
     status = CLASSIC_LOCK_FORCED;
   }
   if (lock) {
-    g_trailer.total_items = 0;
-    g_trailer.open_count = 0;
-    g_trailer.lock_state = LOCK_AREA;
+    ctl_trailer().total_items = 0;
+    ctl_trailer().open_count = 0;
+    ctl_trailer().lock_state = LOCK_AREA;
     delete_login_files(area);
   }
-  ctl_close(stream, flags, CLASSIC_OK);
+  session.close();
 
   int data = mark_folder(area, kSubfolders[0], lock, flags);
   int param = mark_folder(area, kSubfolders[1], lock, flags);

@@ -43,8 +43,5 @@ uint32_t backend_tick_count();
 int backend_localtime32(uint32_t t, std::tm* out);
 int backend_message_box(const char* text, const char* caption, unsigned style);
 
-// Forgets the cause and the open files of the common file calls.
-void plat_reset_files();
-
 // The code page a test chose with plat_set_codepage, or 0 for the system's.
 unsigned codepage_override();

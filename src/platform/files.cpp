@@ -8,27 +8,9 @@
 
 #include "platform/backend.h"
 #include "platform/platform.h"
+#include "platform/state.h"
 
 namespace {
-
-// The paths of the files open through plat_sopen, by descriptor, so that a
-// failure on a stream can name its file.  Descriptors are small numbers; a
-// slot is shared by descriptors equal modulo the table size, the later one
-// winning.
-constexpr int kOpenSlots = 64;
-
-struct OpenFile {
-  int fd = -1;
-  char path[PLAT_CAUSE_PATH_SIZE] = {0};
-};
-
-struct PlatformFiles {
-  plat_cause cause{};
-  bool has_cause = false;
-  OpenFile open[kOpenSlots];
-};
-
-PlatformFiles g_files;
 
 void copy_text(char* out, size_t size, const char* text) {
   std::snprintf(out, size, "%s", text ? text : "");
@@ -37,12 +19,13 @@ void copy_text(char* out, size_t size, const char* text) {
 // Notes the failure of call on path; errno stays as the failed call left it.
 void note_failure(const char* call, const char* path, const char* reason) {
   int err = errno;
-  plat_cause& c = g_files.cause;
+  PlatformState& st = platform_state();
+  plat_cause& c = st.cause;
   copy_text(c.call, sizeof c.call, call);
   copy_text(c.path, sizeof c.path, path ? backend_native_path(path).c_str() : "");
   c.error = err;
   copy_text(c.text, sizeof c.text, reason ? reason : std::strerror(err));
-  g_files.has_cause = true;
+  st.has_cause = true;
   errno = err;
 }
 
@@ -53,20 +36,21 @@ void note_file_failure(const char* call, const char* path) {
 void note_registry_failure(const char* call, const char* name, long code) {
   int err = errno;
   note_failure(call, nullptr, backend_registry_error_text(code).c_str());
-  copy_text(g_files.cause.path, sizeof g_files.cause.path, name);
+  plat_cause& c = platform_state().cause;
+  copy_text(c.path, sizeof c.path, name);
   errno = err;
 }
 
-OpenFile& slot_of(int fd) { return g_files.open[(fd < 0 ? -fd : fd) % kOpenSlots]; }
+PlatOpenFile& slot_of(int fd) { return platform_state().open[(fd < 0 ? -fd : fd) % PLAT_OPEN_SLOTS]; }
 
 // The Windows-form path of an open descriptor, or null.
 const char* path_of(int fd) {
-  OpenFile& f = slot_of(fd);
+  PlatOpenFile& f = slot_of(fd);
   return f.fd == fd ? f.path : nullptr;
 }
 
 void forget(int fd) {
-  OpenFile& f = slot_of(fd);
+  PlatOpenFile& f = slot_of(fd);
   if (f.fd == fd) f.fd = -1;
 }
 
@@ -79,16 +63,16 @@ void note_stream_failure(const char* call, FILE* stream) {
 }  // namespace
 
 bool plat_get_cause(plat_cause* out) {
-  if (g_files.has_cause && out) *out = g_files.cause;
-  return g_files.has_cause;
+  const PlatformState& st = platform_state();
+  if (st.has_cause && out) *out = st.cause;
+  return st.has_cause;
 }
 
 void plat_set_cause(const plat_cause* cause) {
-  g_files.has_cause = cause != nullptr;
-  g_files.cause = cause ? *cause : plat_cause{};
+  PlatformState& st = platform_state();
+  st.has_cause = cause != nullptr;
+  st.cause = cause ? *cause : plat_cause{};
 }
-
-void plat_reset_files() { g_files = PlatformFiles{}; }
 
 int plat_sopen(const char* path, int oflag, int shflag, int pmode) {
   int fd = backend_sopen(path, oflag, shflag, pmode);
@@ -96,7 +80,7 @@ int plat_sopen(const char* path, int oflag, int shflag, int pmode) {
     note_file_failure("open", path);
     return fd;
   }
-  OpenFile& f = slot_of(fd);
+  PlatOpenFile& f = slot_of(fd);
   f.fd = fd;
   copy_text(f.path, sizeof f.path, path);
   return fd;

@@ -52,4 +52,5 @@ int registry_next_area(const char* pattern, char* name, size_t size);
 int area_search_first(FindEntry* entry, const char* pattern, unsigned mask);
 int area_search_next(FindEntry* entry);
 
-void reset_areas_state();
+// Ends the registry listing, if one is open.
+void close_drive_key();

@@ -20,13 +20,11 @@
 #include "base/text.h"
 #include "platform/platform.h"
 #include "storage/netxlat.h"
+#include "storage/state.h"
 
 namespace {
 
 constexpr int kStationBytes = 200;
-
-HostInfo g_host = {'!', 0, {0}, {0}};
-bool g_host_pending = true;
 
 // Copies up to four characters of text into a 5-byte node name.
 void copy_node(char* node, const char* text) {
@@ -47,12 +45,7 @@ bool keyword_is(const char* text, const char* keyword) {
 
 }  // namespace
 
-const HostInfo& host_info() { return g_host; }
-
-void reset_hostinfo_state() {
-  g_host = HostInfo{'!', 0, {0}, {0}};
-  g_host_pending = true;
-}
+const HostInfo& host_info() { return storage_state().host; }
 
 int read_station_file(char* node, char* network_drive) {
   // Most workstations have no station file: its absence explains nothing.
@@ -109,9 +102,10 @@ void classic_get_driveinfo(char* network_drive, char* server_drive, char* node, 
 }
 
 void ensure_host_info() {
-  if (!g_host_pending) return;
-  g_host_pending = false;
-  classic_get_driveinfo(&g_host.network_drive, &g_host.server_drive, g_host.node, g_host.node_copy);
+  StorageState& st = storage_state();
+  if (st.host_known) return;
+  st.host_known = true;
+  classic_get_driveinfo(&st.host.network_drive, &st.host.server_drive, st.host.node, st.host.node_copy);
 }
 
 void read_user_id(char* user) {

@@ -28,4 +28,7 @@ void read_user_id(char* user);
 // stamps from now on: 1, or 1002 when the registry refuses it.
 int write_user_id(const char* user);
 
-void reset_hostinfo_state();
+// The storage layer's process-wide state (host information, translations,
+// the translated-path buffer, open listings) back to its value at load; open
+// listings are ended.
+void reset_storage_state();

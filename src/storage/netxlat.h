@@ -9,9 +9,9 @@
 #include "base/names.h"
 
 
-// The process-wide buffer into which operations translate the path they then
-// open, remove or rename.
-extern char g_translated_path[XLAT_PATH_SIZE];
+// The process-wide buffer (XLAT_PATH_SIZE bytes) into which operations
+// translate the path they then open, remove or rename.
+char* translated_path();
 
 // Sets the network drive letter ('!' for none); the host configuration does.
 void set_network_drive_letter(char letter);
@@ -30,4 +30,3 @@ int translate_data_file(const char* ctl_path, const char* pattern, const char* s
 // the two cache slots; returns the cached target.
 const char* remember_translation(const char* key, const char* target);
 
-void reset_netxlat_state();
