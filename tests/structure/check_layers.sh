@@ -43,6 +43,20 @@ while read -r from to file; do
   fi
 done < "$tmp/edges"
 
+# A layer's state record (src/<folder>/state.h) is its own: no other folder
+# includes it.
+while read -r from to file; do
+  if [ "$from" != "$to" ] && grep -q "^#include \"$to/state.h\"" "$src/$file"; then
+    echo "$file: includes the state record of src/$to"; status=1
+  fi
+done < "$tmp/edges"
+for file in "$src"/tests/*/*.cpp "$src"/tests/*/*.h "$src"/tools/*.cpp "$src"/bench/*.cpp; do
+  [ -f "$file" ] || continue
+  if grep -q '^#include "[a-z]*/state.h"' "$file"; then
+    echo "${file#"$src"/}: includes a layer's state record"; status=1
+  fi
+done
+
 # Exported functions count too: a folder that calls classic_* of a folder
 # above it depends on it as surely as through an include.
 find "$src/src" -name '*.cpp' | while read -r file; do
