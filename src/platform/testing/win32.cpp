@@ -17,11 +17,22 @@
 
 namespace {
 
+// Removes a tree, read-only files in it too (a test may have made one so).
+void remove_tree(const std::filesystem::path& top) {
+  std::error_code ec;
+  if (!std::filesystem::exists(top, ec)) return;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(top, ec)) {
+    std::filesystem::permissions(e.path(), std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add, ec);
+  }
+  std::filesystem::remove_all(top, ec);
+}
+
 void empty_folder(const std::filesystem::path& folder) {
   std::error_code ec;
   if (!std::filesystem::exists(folder, ec)) return;
   for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
-    std::filesystem::remove_all(e.path(), ec);
+    remove_tree(e.path());
   }
 }
 
@@ -33,8 +44,7 @@ bool plat_test_fresh_root(std::string* error) {
     if (error) *error = "the tests empty C:\\userroot: run them only with CLASSIC_TEST_SANDBOX=1";
     return false;
   }
-  std::error_code ec;
-  std::filesystem::remove_all("C:\\userroot", ec);
+  remove_tree("C:\\userroot");
   unsigned long drives = GetLogicalDrives();
   for (char d : {'A', 'B', 'D'}) {
     if (drives & (1ul << (d - 'A'))) empty_folder(std::string(1, d) + ":\\");
