@@ -275,3 +275,9 @@ void plat_stdout_binary();
 void plat_stdin_binary();
 // True when descriptor fd (0 input, 1 output, 2 errors) is a terminal.
 bool plat_isatty(int fd);
+// From now on the console's interrupt and termination requests (Ctrl-C,
+// SIGINT and SIGTERM; Ctrl-Break and closing the console on Windows) no
+// longer end the process: they are counted, and plat_interrupts tells how
+// many came, so that a program can stop between two calls of the library.
+void plat_catch_interrupts();
+int plat_interrupts();

@@ -43,6 +43,9 @@ const std::vector<std::string>& plat_test_fault_calls();
 // The exit code of a process ended by a planned crash.
 constexpr int PLAT_TEST_CRASH_EXIT = 86;
 
+// An interrupt request to this process, as Ctrl-C sends it.
+void plat_test_interrupt();
+
 // Takes the right to write the file at path (a Windows-form path) away;
 // false where that cannot be done.
 bool plat_test_deny_writes(const char* path);
