@@ -12,7 +12,7 @@ PACKAGES := cmake make g++ libboost-dev googletest libgtest-dev libgmock-dev \
 CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo
 WINE_PREFIX := $(abspath $(BUILD))/wineprefix
 
-.PHONY: all deps native asan win64 win32 test test-native test-asan test-win64 test-win32 demo bench clean
+.PHONY: all deps native asan win64 win32 test test-native test-asan test-win64 test-win32 demo bench fuzz clean
 
 all: native
 
@@ -75,6 +75,23 @@ bench: deps
 	cmake -S . -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DCLASSIC_BENCH=ON -DCLASSIC_TESTS=OFF -DCLASSIC_TOOLS=OFF
 	cmake --build $(BUILD)/bench -j$(JOBS)
 	$(BUILD)/bench/classic_bench
+
+# Long fuzz runs with libFuzzer (clang): FUZZ_SECONDS per kind of input,
+# new inputs kept in $(BUILD)/fuzz/corpus, the seeds in tests/fuzz/corpus.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := control data login log translation names
+fuzz: deps
+	@$(MAKE) --no-print-directory deps PACKAGES="clang libclang-rt-14-dev"
+	cmake -S . -B $(BUILD)/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ -DCLASSIC_FUZZ=ON -DCLASSIC_TESTS=OFF -DCLASSIC_TOOLS=OFF
+	cmake --build $(BUILD)/fuzz -j$(JOBS) $(addprefix --target fuzz_,$(FUZZ_TARGETS))
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(BUILD)/fuzz/corpus/$$t; \
+	  echo "fuzz $$t for $(FUZZ_SECONDS) s"; \
+	  $(BUILD)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=$(BUILD)/fuzz/crash-$$t- $(BUILD)/fuzz/corpus/$$t tests/fuzz/corpus/$$t \
+	    2>&1 | grep -E '^stat::number_of_executed_units|^stat::peak_rss|ERROR|SUMMARY|Done' || exit 1; \
+	done
 
 clean:
 	rm -rf $(BUILD) demo-root
