@@ -8,7 +8,7 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 PACKAGES := cmake make g++ libboost-dev googletest libgtest-dev libgmock-dev \
 	libbenchmark-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 \
-	libcli11-dev nlohmann-json3-dev
+	libcli11-dev nlohmann-json3-dev help2man pkg-config
 CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo
 WINE_PREFIX := $(abspath $(BUILD))/wineprefix
 
