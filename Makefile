@@ -12,7 +12,7 @@ PACKAGES := cmake make g++ libboost-dev googletest libgtest-dev libgmock-dev \
 CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo
 WINE_PREFIX := $(abspath $(BUILD))/wineprefix
 
-.PHONY: all deps native asan win64 win32 test test-native test-asan test-win64 test-win32 demo bench clean
+.PHONY: all deps native asan win64 win32 test test-native test-asan test-win64 test-win32 package demo bench clean
 
 all: native
 
@@ -42,7 +42,7 @@ win64: deps
 
 win32: deps
 	cmake -S . -B $(BUILD)/win32 $(CMAKE_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
-	  -DCLASSIC_TESTS=OFF -DCLASSIC_TOOLS=OFF
+	  -DCLASSIC_TESTS=OFF
 	cmake --build $(BUILD)/win32 -j$(JOBS)
 
 test-native: native
@@ -65,6 +65,12 @@ test: deps
 	$(MAKE) --no-print-directory test-asan
 	$(MAKE) --no-print-directory test-win32
 	$(MAKE) --no-print-directory test-win64
+
+# The Debian package of the native build and the zip of the x86 DLL, in
+# $(BUILD)/packages.
+package: native win32
+	cd $(BUILD)/native && cpack -B $(abspath $(BUILD))/packages
+	cd $(BUILD)/win32 && cpack -B $(abspath $(BUILD))/packages
 
 # The session of tools/demo.sh on a fresh store root ./demo-root.
 demo: native
