@@ -69,7 +69,7 @@ ifeq ($(X86_RUNS),yes)
 	cd $(BUILD)/win32 && ctest --output-on-failure; status=$$?; \
 	  WINEPREFIX=$(WINE_PREFIX32) /usr/lib/wine/wineserver -k 2>/dev/null; exit $$status
 else
-	@echo "this kernel cannot run 32-bit x86 code: the x86 DLL is checked by its export table alone"
+	@echo "32-bit x86 programs do not run here (/lib32/ld-linux.so.2 --version fails): the x86 DLL is checked by its export table alone"
 	cd $(BUILD)/win32 && ctest --output-on-failure
 endif
 
