@@ -1,6 +1,7 @@
 # The two commands of the README, for a fresh Debian 12 machine (as root):
 #   make test   installs what is missing, builds the three targets and runs
-#               every test, natively (also under ASan/UBSan) and under wine64
+#               every test, natively (also under ASan/UBSan), under wine32
+#               (where the kernel runs 32-bit code) and under wine64
 #   make demo   installs what is missing, builds, and runs the main job on a
 #               scratch store under ./demo-root
 SHELL := /bin/bash
@@ -8,11 +9,19 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 PACKAGES := cmake make g++ libboost-dev googletest libgtest-dev libgmock-dev \
 	libbenchmark-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 \
-	libcli11-dev nlohmann-json3-dev
+	libcli11-dev nlohmann-json3-dev help2man pkg-config
+# The x86 DLL's tests run under wine32 where the kernel runs 32-bit x86 code;
+# elsewhere that build is checked by its export table alone.
+X86_RUNS := $(shell /lib32/ld-linux.so.2 --version >/dev/null 2>&1 && echo yes)
+ifeq ($(X86_RUNS),yes)
+PACKAGES += wine32:i386
+endif
 CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo
 WINE_PREFIX := $(abspath $(BUILD))/wineprefix
+WINE_PREFIX32 := $(abspath $(BUILD))/wineprefix32
 
-.PHONY: all deps native asan win64 win32 test test-native test-asan test-win64 test-win32 demo bench fuzz clean
+.PHONY: all deps native asan win64 win32 test test-native test-asan test-win64 test-win32 package demo bench \
+	fuzz clean
 
 all: native
 
@@ -24,6 +33,8 @@ deps:
 	  echo "installing:$$missing"; \
 	  if [ "$$(id -u)" != 0 ]; then echo "run as root to install packages" >&2; exit 1; fi; \
 	  export DEBIAN_FRONTEND=noninteractive; \
+	  case "$$missing" in *:i386*) \
+	    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386;; esac; \
 	  apt-get update -qq && apt-get install -y -qq --no-install-recommends $$missing >/dev/null; \
 	fi
 
@@ -42,7 +53,7 @@ win64: deps
 
 win32: deps
 	cmake -S . -B $(BUILD)/win32 $(CMAKE_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
-	  -DCLASSIC_TESTS=OFF -DCLASSIC_TOOLS=OFF
+	  -DCLASSIC_TESTS=$(if $(X86_RUNS),ON,OFF) -DCLASSIC_WINE_PREFIX=$(WINE_PREFIX32)
 	cmake --build $(BUILD)/win32 -j$(JOBS)
 
 test-native: native
@@ -51,9 +62,17 @@ test-native: native
 test-asan: asan
 	cd $(BUILD)/asan && ctest --output-on-failure -j$(JOBS)
 
-# The x86 DLL cannot run here: its export table is checked.
+# The x86 tests share the prefix's C:\userroot and drives: they run one at a
+# time, as the x64 ones do.
 test-win32: win32
+ifeq ($(X86_RUNS),yes)
+	sh tests/wine/prefix.sh $(WINE_PREFIX32)
+	cd $(BUILD)/win32 && ctest --output-on-failure; status=$$?; \
+	  WINEPREFIX=$(WINE_PREFIX32) /usr/lib/wine/wineserver -k 2>/dev/null; exit $$status
+else
+	@echo "32-bit x86 programs do not run here (/lib32/ld-linux.so.2 --version fails): the x86 DLL is checked by its export table alone"
 	cd $(BUILD)/win32 && ctest --output-on-failure
+endif
 
 test-win64: win64
 	sh tests/wine/prefix.sh $(WINE_PREFIX)
@@ -65,6 +84,12 @@ test: deps
 	$(MAKE) --no-print-directory test-asan
 	$(MAKE) --no-print-directory test-win32
 	$(MAKE) --no-print-directory test-win64
+
+# The Debian package of the native build and the zip of the x86 DLL, in
+# $(BUILD)/packages.
+package: native win32
+	cd $(BUILD)/native && cpack -B $(abspath $(BUILD))/packages
+	cd $(BUILD)/win32 && cpack -B $(abspath $(BUILD))/packages
 
 # The session of tools/demo.sh on a fresh store root ./demo-root.
 demo: native

@@ -19,6 +19,14 @@ namespace {
 
 using Command = int (*)(Console&, const Args&);
 
+// The build passes in the project's version and build type.
+#ifndef CLASSIC_VERSION
+#define CLASSIC_VERSION "(unknown version)"
+#endif
+#ifndef CLASSIC_BUILD_TYPE
+#define CLASSIC_BUILD_TYPE "unknown"
+#endif
+
 const char* const kOverview =
     "classic: look after the item stores of the CAD host system.\n"
     "\n"
@@ -43,6 +51,7 @@ class Cli {
     // A path such as /data/front.pce is a file on every system, never an
     // option written the Windows way.
     app_.allow_windows_style_options(false);
+    app_.set_version_flag("--version", "classic " CLASSIC_VERSION " (" CLASSIC_BUILD_TYPE " build)");
     build();
   }
 
