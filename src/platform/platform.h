@@ -246,6 +246,9 @@ int plat_setenv(const char* name, const char* value);
 // the call go on, or an errno value with which the call then fails without
 // having been made.  The test-support library counts these calls there,
 // makes the k-th fail, or ends the process at the k-th as a crash would.
+//
+// count, when set, hears of every call the library makes into this layer
+// (the changing ones too): the benchmarks and the call budgets count them.
 struct plat_hooks {
   void (*sleep)(uint32_t ms);
   uint32_t (*time32)();
@@ -253,6 +256,7 @@ struct plat_hooks {
   int (*localtime32)(uint32_t t, std::tm* out);
   int (*message_box)(const char* text, const char* caption, unsigned style);
   int (*fault)(const char* call);
+  void (*count)(const char* call);
 };
 
 // Installs hooks (null restores every real call).
