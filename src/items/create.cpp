@@ -255,10 +255,9 @@ int create_item(FILE* ctl, FILE** stream, int mode, const char* key, const char*
   const CtlTrailer trailer_before = ctl_trailer();
   const bool replacing = (mode & ITEM_REPLACE) != 0;
   const long end = ctl_trailer_offset();
-  long p = -1;
-  if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (p = plat_ftell(ctl)) < 0) {
-    r = CLASSIC_IO_ERROR;
-  } else {
+  // The old entry's offset for a replacement, else where the name belongs.
+  const long p = ctl_found_offset();
+  {
     if (++ctl_trailer().next_slot == DATA_SLOTS) {
       ctl_trailer().next_slot = 0;
       next_suffix(ctl_trailer().suffix);
