@@ -148,7 +148,8 @@ int cmd_repair(Console& c, const Args& a) {
     j["refusals"] = nlohmann::json::array();
     for (const AdminRefusal& r : report.refusals) {
       j["refusals"].push_back({{"file", text_json(r.file)}, {"why", text_json(r.why)},
-                               {"status", r.status ? nlohmann::json(r.status) : nlohmann::json()}});
+                               {"status", r.status ? nlohmann::json(r.status) : nlohmann::json()},
+                               {"cause", r.cause.empty() ? nlohmann::json() : text_json(r.cause)}});
     }
     j["overridden_logins"] = nlohmann::json::array();
     for (const std::string& l : report.overridden) j["overridden_logins"].push_back(text_json(l));
@@ -160,11 +161,9 @@ int cmd_repair(Console& c, const Args& a) {
     c.out << "repaired  " << ch.file << (ch.entry.empty() ? "" : "  " + ch.entry) << ": " << ch.text << "\n";
   }
   for (const AdminRefusal& r : report.refusals) {
-    if (r.status) {
-      fail_status(c, "repair " + r.file + ": " + r.why, r.status);
-    } else {
-      fail(c, "repair " + r.file, r.why);
-    }
+    c.err << "classic: repair " << r.file << ": " << r.why;
+    if (r.status) c.err << " (" << status_text(r.status) << ", status " << r.status << ")";
+    c.err << (r.cause.empty() ? "" : ": " + r.cause) << "\n";
   }
   if (report.changes.empty() && report.refusals.empty() && report.after.clean()) {
     c.out << "nothing to repair\n";
@@ -235,7 +234,7 @@ int cmd_who(Console& c, const Args& a) {
           << ", login.ctl " << (who.login_locked ? "locked" : "free") << ")";
   }
   c.out << "\n";
-  c.out << "held          " << (who.held.empty() ? "no control file" : "") << "\n";
+  c.out << "held          " << (who.held.empty() ? std::string("no control file") : count_of(who.held.size(), "control file", "control files")) << "\n";
   for (const AdminHeldFile& h : who.held) {
     c.out << "  " << h.file << "  ";
     if (h.live) {
@@ -246,7 +245,7 @@ int cmd_who(Console& c, const Args& a) {
             << h.holder.task_id << "), which no program holds ('classic repair' clears it)\n";
     }
   }
-  c.out << "open items    " << (who.open_items.empty() ? "none" : "") << "\n";
+  c.out << "open items    " << (who.open_items.empty() ? std::string("none") : std::to_string(who.open_items.size())) << "\n";
   for (const AdminOpenItem& o : who.open_items) {
     std::string type = o.file.substr(o.file.find_last_of('\\') + 1);
     type = type.substr(0, type.find('.'));

@@ -79,7 +79,8 @@ struct AdminChange {
 struct AdminRefusal {
   std::string file;
   std::string why;
-  int status = 0;  // the library's status, when a call failed (0: none)
+  int status = 0;     // the library's status, when a call failed (0: none)
+  std::string cause;  // the OS's reason, when an OS call failed
 };
 
 struct AdminRepairReport {

@@ -122,6 +122,7 @@ void read_image(CtlImage* image, bool with_data) {
   image->state = image->file.empty() ? FileState::Failed
                                      : read_whole_file(image->file, PLAT_SH_DENYWR, READ_ATTEMPTS, &bytes);
   if (image->state == FileState::Read) parse_control_bytes(bytes, image);
+  if (image->state == FileState::Failed) image->cause = admin_cause();
   image->data.clear();
   image->data_files = 0;
   if (image->type && with_data) read_data_files(image);

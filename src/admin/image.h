@@ -50,6 +50,7 @@ struct CtlImage {
   std::string file;    // translated path ("" when it has no translation)
   const ItemType* type = nullptr;  // null for login.ctl and unknown files
   FileState state = FileState::Missing;
+  std::string cause;  // why it could not be read (the OS's reason)
   int64_t size = 0;
   bool whole = false;  // a whole number of records, the trailer at least
   CtlTrailer trailer;

@@ -86,7 +86,8 @@ class Planner {
             "nothing: a live session is never cleared (check again once it has ended)", ADMIN_FIX_NONE);
         return;
       case FileState::Failed:
-        add(ADMIN_ERROR, "ctl.unreadable", "", "cannot be read", "nothing", ADMIN_FIX_NONE);
+        add(ADMIN_ERROR, "ctl.unreadable", "", "cannot be read" + (im_.cause.empty() ? "" : ": " + im_.cause),
+            "nothing", ADMIN_FIX_NONE);
         return;
       case FileState::Missing:
         if (!im_.type) return;

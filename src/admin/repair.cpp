@@ -54,7 +54,7 @@ bool write_new_file(const std::string& path, const std::string& bytes) {
     whole = plat_write(fd, bytes.data() + at, n) == static_cast<int>(n);
     at += n;
   }
-  whole = whole && plat_commit(fd) == 0;
+  if (whole) plat_commit(fd);
   plat_close(fd);
   if (!whole) plat_unlink(path.c_str());
   return whole;
@@ -118,11 +118,13 @@ class Repairer {
     std::vector<DriveArea> areas;
     int status = scope_areas(scope_, &areas);
     if (status != CLASSIC_OK) return status;
+    admin_clear_cause();
+    // The log first: every change is reported into it.
+    if (scope_.area.empty()) repair_log();
     for (const DriveArea& area : areas) {
       if (scope_.type.empty()) repair_registration(area);
       if (area.folder) repair_area(area.path);
     }
-    if (scope_.area.empty()) repair_log();
     return CLASSIC_OK;
   }
 
@@ -138,7 +140,8 @@ class Repairer {
   }
 
   void refuse(const std::string& file, const std::string& why, int status = 0) {
-    report_.refusals.push_back({file, why, status});
+    report_.refusals.push_back({file, why, status, admin_cause()});
+    admin_clear_cause();
   }
 
   // Keeps a copy of a file (translated path source, store path path) beside
@@ -338,7 +341,8 @@ class Repairer {
     }
     for (const auto& [path, header] : files) {
       int fd = plat_sopen(translate(path).c_str(), kLockFileFlags, PLAT_SH_DENYNO, kPermission);
-      bool written = fd >= 0 && plat_write(fd, header, DATA_HEADER_SIZE) == DATA_HEADER_SIZE && plat_commit(fd) == 0;
+      bool written = fd >= 0 && plat_write(fd, header, DATA_HEADER_SIZE) == DATA_HEADER_SIZE;
+      if (written) plat_commit(fd);
       if (fd >= 0) plat_close(fd);
       if (!written) {
         refuse(path, "its header could not be written: " + image.path + " is left as it is", CLASSIC_IO_ERROR);
