@@ -288,8 +288,11 @@ class Planner {
     if (mark_slot && w.resolved) change_slot(w).flags |= ENTRY_DELETED;
   }
 
+  // The entries of the file against their slots; a rebuilt file takes
+  // none of them, only the slot records.
   void check_entries(bool rebuild) {
-    const std::vector<CtlEntry>& entries = im_.entries;
+    static const std::vector<CtlEntry> none;
+    const std::vector<CtlEntry>& entries = rebuild ? none : im_.entries;
     if (!rebuild) check_counts();
     std::set<std::string> seen;
     for (bool deleted : {false, true}) {
