@@ -301,16 +301,15 @@ class Repairer {
       return false;
     }
     *ours = true;
+    // The lock removes the login files, counted or not.
     std::string text = "took the area lock";
-    if (counted > 0) {
-      text += " over " + std::to_string(counted) + (counted == 1 ? " login" : " logins");
-      std::string names;
-      for (const AdminLogin& l : logins) {
-        report_.overridden.push_back(l.file);
-        names += (names.empty() ? "" : ", ") + l.file;
-      }
-      if (!names.empty()) text += " (login files removed: " + names + ")";
+    if (counted > 0) text += " over " + std::to_string(counted) + (counted == 1 ? " login" : " logins");
+    std::string names;
+    for (const AdminLogin& l : logins) {
+      if (counted > 0) report_.overridden.push_back(l.file);
+      names += (names.empty() ? "" : ", ") + l.file;
     }
+    if (!names.empty()) text += " (login files removed: " + names + ")";
     change(area, "", text);
     return true;
   }

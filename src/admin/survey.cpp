@@ -227,7 +227,7 @@ void registration_findings(const DriveArea& a, std::vector<AdminFinding>* out) {
     f.repair = "removes the registration";
   } else if (!a.registered && a.folder && equal_nocase(a.path.c_str(), admin_area_path(drive, a.name).c_str())) {
     f.code = "area.unregistered";
-    f.what = "is missing: the folder " + a.path + " is no registered area (area listings leave it out)";
+    f.what = "is missing, so the area listings leave out the folder " + a.path;
     f.repair = "registers it with Version " + std::to_string(ADMIN_AREA_VERSION);
   } else if (a.registered && a.version < 0) {
     f.code = "area.unregistered";

@@ -88,6 +88,17 @@ const Damage kDamages[] = {
      {"entry.copy", "trailer.count"}},
     {"TrailerNamesATakenSlot", [](Committed&) { edit_entries([](Entries&, CtlTrailer& t) { t.next_slot = 0; }); },
      {"trailer.filling"}},
+    {"LoginFileLeftBehind", [](Committed&) { testenv::write_file(kArea + "\\log----.9", "log----.9"); },
+     {"area.login-files"}},
+    {"RegistrationLost",
+     [](Committed&) {
+       plat_hkey drive = nullptr;
+       ASSERT_EQ(plat_reg_open_key(plat_hkey_current_user(), "Software\\Halvorn\\Quillmere\\C:", PLAT_KEY_WRITE, &drive),
+                 PLAT_ERROR_SUCCESS);
+       EXPECT_EQ(plat_reg_delete_key(drive, "work"), PLAT_ERROR_SUCCESS);
+       plat_reg_close_key(drive);
+     },
+     {"area.unregistered"}},
 };
 
 class DamageTest : public RepairStoreTest, public ::testing::WithParamInterface<Damage> {};
