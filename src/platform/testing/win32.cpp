@@ -17,9 +17,22 @@
 
 namespace {
 
+// Files a test made read-only (plat_test_deny_writes) cannot be removed on
+// Windows: they are made writable first.
+void allow_writes_below(const std::filesystem::path& folder) {
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    std::error_code ignored;
+    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add, ignored);
+  }
+}
+
 void empty_folder(const std::filesystem::path& folder) {
   std::error_code ec;
   if (!std::filesystem::exists(folder, ec)) return;
+  allow_writes_below(folder);
   for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
     std::filesystem::remove_all(e.path(), ec);
   }
@@ -34,6 +47,7 @@ bool plat_test_fresh_root(std::string* error) {
     return false;
   }
   std::error_code ec;
+  allow_writes_below("C:\\userroot");
   std::filesystem::remove_all("C:\\userroot", ec);
   unsigned long drives = GetLogicalDrives();
   for (char d : {'A', 'B', 'D'}) {
