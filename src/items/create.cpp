@@ -238,18 +238,7 @@ int create_item(FILE* ctl, FILE** stream, int mode, const char* key, const char*
   std::memcpy(e.suffix, ctl_trailer().suffix, sizeof e.suffix);
   e.slot = static_cast<int8_t>(s);
   e.open_state = -1;
-  e.flags = slot.flags;
-  e.created = slot.created;
-  e.modified = slot.modified;
-  e.accessed = slot.accessed;
-  e.prev_modified = slot.prev_modified;
-  std::memcpy(e.creator, slot.creator, USER_ID_SIZE);
-  std::memcpy(e.prev_modifier, slot.prev_modifier, USER_ID_SIZE);
-  std::memcpy(e.modifier, slot.modifier, USER_ID_SIZE);
-  e.attribute = slot.attribute;
-  e.attribute2 = slot.attribute2;
-  e.creator_task = slot.creator_task;
-  e.writer_task = slot.writer_task;
+  mirror_slot(&e, slot);
   e.version = ctl_trailer().version;
 
   const CtlTrailer trailer_before = ctl_trailer();
