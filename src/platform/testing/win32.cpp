@@ -142,6 +142,8 @@ void plat_kill(intptr_t process) {
   CloseHandle(h);
 }
 
+void plat_test_real_sleep(uint32_t ms) { Sleep(ms); }
+
 void plat_exit_now(int code) {
   TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
   for (;;) Sleep(1000);
