@@ -136,18 +136,22 @@ int backend_chsize(int fd, long size) { return ftruncate(fd, static_cast<off_t>(
 int backend_locking(int fd, int mode, long count) {
   off_t pos = lseek(fd, 0, SEEK_CUR);
   if (pos < 0) return -1;
+  return backend_locking_at(fd, mode, pos, count, -1);
+}
+
+int backend_locking_at(int fd, int mode, int64_t offset, long count, int writable) {
   struct flock fl;
   std::memset(&fl, 0, sizeof fl);
   fl.l_whence = SEEK_SET;
-  fl.l_start = pos;
+  fl.l_start = static_cast<off_t>(offset);
   fl.l_len = count;
   if (mode == PLAT_LK_UNLCK) {
     fl.l_type = F_UNLCK;
   } else {
     // A write lock needs a descriptor open for writing; a read-only one takes
     // a read lock, which still keeps every writer's lock out.
-    int access = fcntl(fd, F_GETFL) & O_ACCMODE;
-    fl.l_type = (access == O_RDONLY) ? F_RDLCK : F_WRLCK;
+    if (writable < 0) writable = (fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDONLY;
+    fl.l_type = writable ? F_WRLCK : F_RDLCK;
   }
   if (fcntl(fd, F_OFD_SETLK, &fl) != 0) {
     if (errno == EAGAIN) return refuse(EACCES, kByteHeld);
