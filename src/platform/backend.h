@@ -67,5 +67,8 @@ uint32_t backend_tick_count();
 int backend_localtime32(uint32_t t, std::tm* out);
 int backend_message_box(const char* text, const char* caption, unsigned style);
 
+// Drops what the backend keeps between calls (with plat_reset_state).
+void backend_reset_state();
+
 // The code page a test chose with plat_set_codepage, or 0 for the system's.
 unsigned codepage_override();
