@@ -180,6 +180,30 @@ int plat_locking(int fd, int mode, long count) {
   return r;
 }
 
+long plat_pread(int fd, void* buf, size_t count, long offset) {
+  counted("read");
+  long n = backend_pread(fd, buf, count, offset);
+  if (n < 0) note_fd_failure("read", fd);
+  return n;
+}
+
+long plat_pwrite(int fd, const void* buf, size_t count, long offset) {
+  long n = faulted("write") ? -1 : backend_pwrite(fd, buf, count, offset);
+  if (n < 0 || static_cast<size_t>(n) < count) {
+    // A short write is a full disk that has not said so yet.
+    if (n >= 0) errno = ENOSPC;
+    note_fd_failure("write", fd);
+  }
+  return n;
+}
+
+long plat_file_length(int fd) {
+  counted("length");
+  int64_t n = backend_file_length(fd);
+  if (n < 0) note_fd_failure("seek", fd);
+  return n > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<long>(n);
+}
+
 int plat_locking_at(int fd, int mode, long offset, long count) {
   counted("lock");
   int r = backend_locking_at(fd, mode, offset, count, writable(fd));
