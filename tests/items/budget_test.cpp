@@ -41,7 +41,7 @@ TEST_F(BudgetTest, EachOperationStaysWithinItsCalls) {
 
   const std::vector<Budgeted> table = {
       {"lookup", 15, [&] { return classic_lookup_item(ctl, name_of(500).c_str(), nullptr); }},
-      {"read", 29, [&] { return get_item(kPieceCtl, name_of(501)).size() == 100 ? 0 : 1; }},
+      {"read", 29, [&] { return get_item(kPieceCtl, name_of(501)).size() == 100 ? CLASSIC_OK : CLASSIC_IO_ERROR; }},
       {"create", 42, [&] { return put_item(kPieceCtl, "ITEM10001", "new bytes"); }},
       {"replace", 47,
        [&] { return put_item(kPieceCtl, name_of(502), "other bytes", ITEM_WRITE | ITEM_CREATE | ITEM_REPLACE); }},
