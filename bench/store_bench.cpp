@@ -320,12 +320,12 @@ double syscalls_per_op(const Work& w, const std::string& op, long n, long reps) 
 // back, unlock, close.  An item adds its data file: open, share-mode lock,
 // a read of header and data, close; a new item the slot taken (open, lock,
 // header read and write, its flush to disk, close), its bytes written and
-// its length put in the header.  Moving entries of the control file: a read
-// and a write per 320 records.
+// its length put in the header.  Moving entries of the control file: one
+// read and one write of the records that move.
 double floor_of(const std::string& op, long n) {
   double windows = std::ceil(std::log2(std::max(2.0, n / 32.0))) + 1;
   double session = 9 + windows;
-  double moves = 2 * std::ceil(n / 320.0 / 2);  // about half the file, on average
+  double moves = 2;
   if (op == "lookup" || op == "attribute") return session + (op == "attribute" ? 5 : 0);
   if (op == "read") return 2 * session + 4;
   if (op == "create") return 2 * session + 6 + 4 + 3 + moves;
