@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "admin/check.h"
+#include "admin/keeper.h"
 #include "classic.h"
 
 // ---------------------------------------------------------------------------
@@ -78,6 +79,7 @@ struct AdminLogRecord {
   unsigned code = 0;
   unsigned task_id = 0;
   std::vector<std::string> lines;
+  int slot = -1;  // its slot in the log's ring
 };
 
 // The path of the log.
