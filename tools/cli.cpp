@@ -224,6 +224,12 @@ class Cli {
 
   void json(CLI::App* sub) { sub->add_flag("--json", args_.json, "print JSON for scripts (failures too, on standard error)"); }
 
+  void translation_key(CLI::App* sub) {
+    sub->add_option("key", args_.name, "area or folder name of up to 8 characters, or a whole 9-character key")
+        ->required();
+    sub->add_flag("--folder", args_.folder_key, "the name is a top-level folder of C:, not an area");
+  }
+
   void yes(CLI::App* sub, const char* what) { sub->add_flag("-y,--yes", args_.yes, what); }
 
   void dry_run(CLI::App* sub) { sub->add_flag("--dry-run", args_.dry_run, "say what would be done, change nothing"); }
@@ -441,17 +447,13 @@ class Cli {
     net->require_subcommand(1, 1);
     s = command(net, "add", "Add a translation: a name (an area, or with --folder a folder of C:) to a target folder",
                 "classic net add work F:\\areas\\work", cmd_net_add);
-    s->add_option("key", args_.name, "area or folder name of up to 8 characters, or a whole 9-character key")
-        ->required();
+    translation_key(s);
     s->add_option("target", args_.value, "the folder it leads to")->required();
-    s->add_flag("--folder", args_.folder_key, "the name is a top-level folder of C:, not an area");
     s->add_flag("-r,--replace", args_.replace, "replace an existing translation");
     s = command(net, "ls", "List the translations", "classic net ls", cmd_net_list);
     json(s);
     s = command(net, "rm", "Remove a translation", "classic net rm work", cmd_net_remove);
-    s->add_option("key", args_.name, "area or folder name of up to 8 characters, or a whole 9-character key")
-        ->required();
-    s->add_flag("--folder", args_.folder_key, "the name is a top-level folder of C:, not an area");
+    translation_key(s);
 
     CLI::App* areas = command(&app_, "area", "Remove or move a whole area",
                               "classic area mv work D:\\userroot\\storage\\work", nullptr);

@@ -129,20 +129,10 @@ int cmd_areas(Console& c, const Args& a) {
   Area probe;
   std::string why;
   if (!resolve_area("x", a.drive, &probe, &why)) return usage(c, why);
-  std::string pattern = admin_area_path(probe.drive, "*");
-  unsigned long count = 0;
-  classic_get_area_count(pattern.c_str(), &count);
-  constexpr int kWidth = 128;
-  std::vector<char> names(static_cast<size_t>(count) * kWidth + 1, 0);
-  unsigned long stored = count;
-  if (count) classic_get_area_names(pattern.c_str(), names.data(), kWidth, &stored);
+  std::vector<Area> areas = drive_areas(probe.drive);
   nlohmann::json list = nlohmann::json::array();
-  if (!a.json && stored) c.out << std::left << std::setw(12) << "AREA" << std::setw(9) << "VERSION" << "FOLDER\n";
-  for (unsigned long i = 0; i < stored; ++i) {
-    Area area;
-    area.drive = probe.drive;
-    area.name = std::string(names.data() + i * kWidth, strnlen(names.data() + i * kWidth, kWidth));
-    area.path = admin_area_path(area.drive, area.name);
+  if (!a.json && !areas.empty()) c.out << std::left << std::setw(12) << "AREA" << std::setw(9) << "VERSION" << "FOLDER\n";
+  for (const Area& area : areas) {
     long version = admin_area_version(area.drive, area.name);
     bool folder = store_exists(area.path);
     if (a.json) {
@@ -154,13 +144,13 @@ int cmd_areas(Console& c, const Args& a) {
       list.push_back(j);
       continue;
     }
-    c.out << std::left << std::setw(12) << area.name << std::setw(9)
-          << (version < 0 ? std::string("-") : std::to_string(version)) << area.path
+    c.out << std::left << std::setw(12) << shown(area.name) << std::setw(9)
+          << (version < 0 ? std::string("-") : std::to_string(version)) << shown(area.path)
           << (folder ? "" : "  (no folder)") << "\n";
   }
   if (a.json) {
     print_json(c.out, list);
-  } else if (stored == 0) {
+  } else if (areas.empty()) {
     c.out << "no areas on drive " << probe.drive << ":\n";
   }
   return TOOL_OK;

@@ -24,18 +24,7 @@ int areas_in_scope(Console& c, const Args& a, std::vector<Area>* out) {
   Area probe;
   std::string why;
   if (!resolve_area("x", a.drive, &probe, &why)) return usage(c, why);
-  std::string pattern = admin_area_path(probe.drive, "*");
-  unsigned long count = 0;
-  classic_get_area_count(pattern.c_str(), &count);
-  constexpr int kWidth = 128;
-  std::vector<char> names(static_cast<size_t>(count) * kWidth + 1, 0);
-  unsigned long stored = count;
-  if (count) classic_get_area_names(pattern.c_str(), names.data(), kWidth, &stored);
-  for (unsigned long i = 0; i < stored; ++i) {
-    Area area;
-    area.drive = probe.drive;
-    area.name = std::string(names.data() + i * kWidth, strnlen(names.data() + i * kWidth, kWidth));
-    area.path = admin_area_path(area.drive, area.name);
+  for (const Area& area : drive_areas(probe.drive)) {
     if (store_exists(area.path)) out->push_back(area);
   }
   return TOOL_OK;

@@ -201,6 +201,25 @@ std::string bad_name_reason(const std::string& name) {
   return std::string();
 }
 
+std::vector<Area> drive_areas(char drive) {
+  std::string pattern = admin_area_path(drive, "*");
+  unsigned long count = 0;
+  classic_get_area_count(pattern.c_str(), &count);
+  constexpr int kWidth = 128;
+  std::vector<char> names(static_cast<size_t>(count) * kWidth + 1, 0);
+  unsigned long stored = count;
+  if (count) classic_get_area_names(pattern.c_str(), names.data(), kWidth, &stored);
+  std::vector<Area> areas;
+  for (unsigned long i = 0; i < stored; ++i) {
+    Area area;
+    area.drive = drive;
+    area.name = std::string(names.data() + i * kWidth, strnlen(names.data() + i * kWidth, kWidth));
+    area.path = admin_area_path(drive, area.name);
+    areas.push_back(area);
+  }
+  return areas;
+}
+
 const ItemKind* find_kind(const std::string& name) {
   std::string n = lower(name);
   for (const ItemKind& k : item_kinds()) {

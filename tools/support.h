@@ -81,6 +81,10 @@ struct Area {
 // '\' or a '/').  False and the reason when neither.
 bool resolve_area(const std::string& arg, const std::string& drive, Area* area, std::string* why);
 
+// The areas registered on a drive (an upper-case letter), in the library's
+// order, with their paths.
+std::vector<Area> drive_areas(char drive);
+
 // The path file operations use for a store path: the library's translation
 // (empty when it has none).
 inline std::string translated(const std::string& path) { return admin_translate(path); }
