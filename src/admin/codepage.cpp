@@ -8,7 +8,8 @@
 
 namespace {
 
-// The escape of a byte that does not convert: U+F700 + byte.
+// The escape of a byte that does not convert (and of both bytes of a
+// double-byte character): U+F700 + byte.
 constexpr uint32_t kEscapeBase = 0xF700;
 
 // Code page 1252 from 0x80 to 0x9F (0: undefined); 0xA0 to 0xFF are
@@ -29,7 +30,7 @@ uint32_t unicode_of(unsigned char byte, unsigned cp) {
 // The byte of a character, or -1.
 int byte_of(uint32_t ch, unsigned cp) {
   if (ch < 0x80) return static_cast<int>(ch);
-  if (ch >= kEscapeBase + 0x80 && ch <= kEscapeBase + 0xFF) return static_cast<int>(ch - kEscapeBase);
+  if (ch >= kEscapeBase && ch <= kEscapeBase + 0xFF) return static_cast<int>(ch - kEscapeBase);
   if (cp != 1252) return -1;
   if (ch >= 0xA0 && ch <= 0xFF) return static_cast<int>(ch);
   for (int i = 0; i < 32; ++i) {
@@ -80,7 +81,14 @@ unsigned admin_codepage() { return plat_acp(); }
 std::string admin_name_to_utf8(const std::string& bytes) {
   unsigned cp = plat_acp();
   std::string out;
-  for (unsigned char b : bytes) {
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    unsigned char b = static_cast<unsigned char>(bytes[i]);
+    // Both bytes of a double-byte character are escaped.
+    if (plat_is_dbcs_lead_byte(b) && i + 1 < bytes.size()) {
+      put_utf8(kEscapeBase + b, &out);
+      put_utf8(kEscapeBase + static_cast<unsigned char>(bytes[++i]), &out);
+      continue;
+    }
     uint32_t ch = unicode_of(b, cp);
     put_utf8(ch || !b ? ch : kEscapeBase + b, &out);
   }

@@ -18,10 +18,11 @@
 //
 // The names in a store are bytes of the ANSI code page.  Code page 1252 is
 // converted to and from Unicode by its table; of every other code page only
-// ASCII is.  A byte that does not convert (a double-byte character, one of
-// the five bytes 1252 leaves undefined) becomes the private-use character
-// U+F700 + byte (U+F780 to U+F7FF), and that character becomes the byte
-// again, so that every name comes back whole.
+// ASCII is.  A byte that does not convert (one of the five bytes 1252 leaves
+// undefined, any byte above 0x7F of another code page, both bytes of a
+// double-byte character) becomes the private-use character U+F700 + byte,
+// and every character from U+F700 to U+F7FF becomes its byte again, so that
+// every name comes back whole.
 
 // The code page the store's names are written in.
 unsigned admin_codepage();

@@ -59,7 +59,8 @@ TEST_F(ToolKeeperTest, NamesRoundTripThroughUtf8) {
       {1252, "CAF\xC9", "CAF\xC3\x89"},                     // É
       {1252, "\x80UR\x9C", "\xE2\x82\xAC" "UR\xC5\x93"},    // € and œ by the table
       {1252, "X\x81Y", "X\xEF\x9E\x81Y"},                   // undefined: U+F781
-      {932, "\x83\x65\x83\x58", "\xEF\x9E\x83" "e\xEF\x9E\x83X"},  // double-byte bytes escaped
+      // Both bytes of each double-byte character: U+F783 U+F765 U+F783 U+F758.
+      {932, "\x83\x65\x83\x58", "\xEF\x9E\x83\xEF\x9D\xA5\xEF\x9E\x83\xEF\x9D\x98"},
   };
   for (const Case& k : cases) {
     plat_set_codepage(k.codepage);
