@@ -196,7 +196,8 @@ int admin_interrupts();
 // Console
 // ---------------------------------------------------------------------------
 
-// Standard input and output in binary mode (no CR LF translation).
+// Standard input and output in binary mode (no CR LF translation), and the
+// console taking UTF-8.
 void admin_binary_console();
 // True when descriptor fd (0 input, 1 output, 2 errors) is a terminal.
 bool admin_is_terminal(int fd);

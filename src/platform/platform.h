@@ -302,3 +302,6 @@ struct plat_setting {
 std::vector<plat_setting> plat_settings();
 // Columns of the terminal behind descriptor fd; 0 when it is none.
 int plat_terminal_width(int fd);
+// Text written to the console is UTF-8 (Windows: the console's output code
+// page becomes 65001; elsewhere terminals take UTF-8 as it is).
+void plat_console_utf8();

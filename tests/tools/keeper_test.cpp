@@ -187,9 +187,9 @@ TEST_F(ToolKeeperTest, SafeBulkWork) {
   EXPECT_EQ(run_tool({"import", "work", "piece", "d:\\in", "--update", "--replace"}).status, 2);
 
   // Export and rm with --dry-run change nothing.
-  r = run_tool({"export", "work", "piece", "d:\\out", "--dry-run"});
+  r = run_tool({"export", "work", "piece", "d:\\out", "--dry-run", "--json"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(contains(r.out, "would export 3 of 3 items")) << r.out << r.err;
+  EXPECT_EQ(json::parse(r.out)["done"], 3) << r.out << r.err;
   EXPECT_FALSE(fs::exists(testenv::native("d:\\out")));
   r = run_tool({"rm", "work", "piece", "*E*", "--dry-run"});
   EXPECT_EQ(r.out, "would delete FRESH\nwould delete KEEP\nwould delete SAME\n");
@@ -322,6 +322,8 @@ TEST_F(ToolKeeperTest, MessagesThatSayWhatIsWrong) {
     EXPECT_TRUE(contains(r.err, k.err)) << r.err;
   }
   EXPECT_EQ(run_tool({"get", "work", "piece", "BIN"}).out.size(), 4u);  // not a terminal
+  // -v names the native file of the control file worked on.
+  EXPECT_TRUE(contains(run_tool({"ls", "work", "piece", "-v"}).err, "DATA\\piece.ctl is "));
   ToolRun r = run_tool({"info", "work", "piece", "NOPE", "--json"});
   EXPECT_EQ(r.status, 1);
   json e = json::parse(r.err);

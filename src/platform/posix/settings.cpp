@@ -57,3 +57,5 @@ int plat_terminal_width(int fd) {
   if (isatty(fd) == 1 && ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
   return 0;
 }
+
+void plat_console_utf8() {}

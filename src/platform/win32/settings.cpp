@@ -29,3 +29,5 @@ int plat_terminal_width(int fd) {
   if (!GetConsoleScreenBufferInfo(h, &info)) return 0;
   return info.srWindow.Right - info.srWindow.Left + 1;
 }
+
+void plat_console_utf8() { SetConsoleOutputCP(CP_UTF8); }
