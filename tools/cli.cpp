@@ -48,7 +48,7 @@ const char* const kFooter =
     "  classic get work piece FRONT front.pce\n"
     "'classic help COMMAND' or 'classic COMMAND --help' describes each command.\n"
     "\n"
-    "Environment ('classic env' shows what they give here):\n"
+    "Environment:\n"
     "  CLASSIC_ROOT      the folder of the drive folders and the registry (Linux;\n"
     "                    default $XDG_DATA_HOME/classic, else ~/.local/share/classic)\n"
     "  CLASSIC_DRIVE_X   the folder of drive X:, for example a network mount (Linux)\n"
@@ -57,6 +57,8 @@ const char* const kFooter =
     "  QUEUE             node name and network set-up (SERV,d:name or PEER,name)\n"
     "  NORECOVER         do not repair damaged trailers\n"
     "  ZELTORA           do not write a trailer that looks damaged\n"
+    "  'classic env' shows what they give here.\n"
+    "\n"
     "Names are shown and taken as UTF-8 (JSON too); a byte of the code page that\n"
     "has no Unicode form is the character U+F700 + byte, and is taken back as such.";
 
