@@ -67,7 +67,7 @@ bool has_wildcard(const std::string& name) { return name.find_first_of("*?") != 
 
 // The modification time of a native file, in seconds since 1970 (0 when
 // unknown).
-uint32_t file_time(const std::string& path) {
+uint32_t file_time(const fs::path& path) {
   std::error_code ec;
   auto t = fs::last_write_time(path, ec);
   if (ec) return 0;
@@ -100,21 +100,29 @@ const char* lock_state_text(int state) {
   }
 }
 
+// A file to import: its path, and its name as the messages and the item's
+// name take it (UTF-8 for the files of a folder, the argument as given
+// otherwise).
+struct InFile {
+  fs::path path;
+  std::string text;
+};
+
 // The files of the arguments: every file of a folder, in name order.
-std::vector<std::string> expand_files(const std::vector<std::string>& args) {
-  std::vector<std::string> files;
+std::vector<InFile> expand_files(const std::vector<std::string>& args) {
+  std::vector<InFile> files;
   for (const std::string& arg : args) {
-    std::string path = native_file(arg);
+    fs::path path(native_file(arg));
     std::error_code ec;
     if (!fs::is_directory(path, ec)) {
-      files.push_back(path);
+      files.push_back({path, native_file(arg)});
       continue;
     }
-    std::vector<std::string> inside;
+    std::vector<InFile> inside;
     for (const auto& e : fs::directory_iterator(path, ec)) {
-      if (e.is_regular_file(ec)) inside.push_back(utf8_of(e.path()));
+      if (e.is_regular_file(ec)) inside.push_back({e.path(), utf8_of(e.path())});
     }
-    std::sort(inside.begin(), inside.end());
+    std::sort(inside.begin(), inside.end(), [](const InFile& x, const InFile& y) { return x.text < y.text; });
     files.insert(files.end(), inside.begin(), inside.end());
   }
   return files;
@@ -427,9 +435,10 @@ int cmd_import(Console& c, const Args& a) {
   if (a.replace + a.skip_existing + a.update > 1) {
     return usage(c, "--replace, --skip-existing and --update exclude each other");
   }
-  std::vector<std::string> files = expand_files(a.files);
+  std::vector<InFile> files = expand_files(a.files);
   Progress progress(c, files.size(), a.dry_run ? "would import" : "imported", a.max_errors);
-  for (const std::string& file : files) {
+  for (const InFile& in : files) {
+    const std::string& file = in.text;
     if (!progress.go_on()) break;
     clear_cause();
     std::string name, why, bytes;
@@ -438,7 +447,7 @@ int cmd_import(Console& c, const Args& a) {
       progress.step(item_name_of(file), 0, "import " + file + ": " + why);
       continue;
     }
-    if (!read_native(file, &bytes, &why)) {
+    if (!read_native(in.path, &bytes, &why)) {
       progress.step(name, 0, "import " + file + ": " + why);
       continue;
     }
@@ -451,7 +460,7 @@ int cmd_import(Console& c, const Args& a) {
         continue;
       }
       if (ok(found) && a.update) {
-        if (static_cast<size_t>(e.size) == bytes.size() && file_time(file) <= e.modified) {
+        if (static_cast<size_t>(e.size) == bytes.size() && file_time(in.path) <= e.modified) {
           progress.skip(name, "unchanged");
           continue;
         }

@@ -433,7 +433,7 @@ std::string native_file(const std::string& arg) {
   return arg;
 }
 
-bool read_native(const std::string& path, std::string* bytes, std::string* why) {
+bool read_native(const std::filesystem::path& path, std::string* bytes, std::string* why) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) {
     *why = "is a folder";

@@ -152,7 +152,7 @@ int write_item(const Store& s, const std::string& name, const std::string& bytes
 // The native path of a file argument: a path with a drive letter is taken
 // as a store path and mapped, any other is used as it is.
 std::string native_file(const std::string& arg);
-bool read_native(const std::string& path, std::string* bytes, std::string* why);
+bool read_native(const std::filesystem::path& path, std::string* bytes, std::string* why);
 bool write_native(const std::filesystem::path& path, const std::string& bytes, std::string* why);
 
 // The file name of an item (without extension): characters that no file
