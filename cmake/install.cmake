@@ -20,8 +20,21 @@ if(TARGET classic_cli)
   if(NOT CLASSIC_BUILD_TYPE_NAME)
     set(CLASSIC_BUILD_TYPE_NAME default)
   endif()
+  # The commit the build was configured from, when the source is a git work
+  # tree and git is there.
+  set(CLASSIC_COMMIT unknown)
+  find_package(Git QUIET)
+  if(GIT_FOUND)
+    execute_process(COMMAND ${GIT_EXECUTABLE} rev-parse --short=12 HEAD
+      WORKING_DIRECTORY ${CMAKE_SOURCE_DIR} OUTPUT_VARIABLE CLASSIC_GIT_COMMIT
+      OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE CLASSIC_GIT_STATUS)
+    if(CLASSIC_GIT_STATUS EQUAL 0 AND CLASSIC_GIT_COMMIT)
+      set(CLASSIC_COMMIT ${CLASSIC_GIT_COMMIT})
+    endif()
+  endif()
   target_compile_definitions(classic_cli PRIVATE
-    CLASSIC_VERSION="${PROJECT_VERSION}" CLASSIC_BUILD_TYPE="${CLASSIC_BUILD_TYPE_NAME}")
+    CLASSIC_VERSION="${PROJECT_VERSION}" CLASSIC_BUILD_TYPE="${CLASSIC_BUILD_TYPE_NAME}"
+    CLASSIC_COMMIT="${CLASSIC_COMMIT}")
 endif()
 
 install(FILES ${CMAKE_SOURCE_DIR}/include/classic.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
@@ -66,6 +79,9 @@ install(CODE "
 
 if(TARGET classic_tool)
   install(TARGETS classic_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # bash completion: it asks the command's own help for commands and options.
+  install(FILES ${CMAKE_SOURCE_DIR}/tools/classic.bash
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME classic)
 
   # The man page is the command's own --help, turned into roff by help2man.
   find_program(CLASSIC_HELP2MAN help2man)

@@ -7,7 +7,10 @@
 // Where the command reads and how it may draw.
 struct ToolConsole {
   std::istream* in = nullptr;  // what "-" reads (nothing when null)
-  bool terminal = false;       // output is a terminal: progress bars are drawn
+  bool terminal = false;       // standard output is a terminal: no binary bytes go there
+  bool progress = false;       // standard error is a terminal: progress bars are drawn there
+  bool input_terminal = false; // standard input is a terminal: questions may be asked
+  int width = 0;               // columns of the terminal (0: unknown, 80 is taken)
 };
 
 // Exit statuses of the command.

@@ -27,6 +27,23 @@ int check_tag(Console& c, const std::string& tag) {
   return TOOL_OK;
 }
 
+// The key of a translation: a name of up to 8 characters padded with
+// blanks to 8 and the letter of what it names (A an area, D a folder of C:),
+// or 9 characters given whole.  Empty (after saying why) when it is none.
+std::string translation_key(Console& c, const Args& a) {
+  std::string key = a.name;
+  if (key.empty() || key.size() > 9 || key.find_first_of("\\/:.*?") != std::string::npos ||
+      (key.size() < 9 && key.find(' ') != std::string::npos)) {
+    usage(c, "translation key '" + shown(key) + "' is not a name of 1 to 8 characters (or a whole key of 9)");
+    return std::string();
+  }
+  if (key.size() < 9) {
+    key.resize(8, ' ');
+    key += a.folder_key ? 'D' : 'A';
+  }
+  return key;
+}
+
 }  // namespace
 
 int cmd_init(Console& c, const Args& a) {
@@ -112,20 +129,10 @@ int cmd_areas(Console& c, const Args& a) {
   Area probe;
   std::string why;
   if (!resolve_area("x", a.drive, &probe, &why)) return usage(c, why);
-  std::string pattern = admin_area_path(probe.drive, "*");
-  unsigned long count = 0;
-  classic_get_area_count(pattern.c_str(), &count);
-  constexpr int kWidth = 128;
-  std::vector<char> names(static_cast<size_t>(count) * kWidth + 1, 0);
-  unsigned long stored = count;
-  if (count) classic_get_area_names(pattern.c_str(), names.data(), kWidth, &stored);
+  std::vector<Area> areas = drive_areas(probe.drive);
   nlohmann::json list = nlohmann::json::array();
-  if (!a.json && stored) c.out << std::left << std::setw(12) << "AREA" << std::setw(9) << "VERSION" << "FOLDER\n";
-  for (unsigned long i = 0; i < stored; ++i) {
-    Area area;
-    area.drive = probe.drive;
-    area.name = std::string(names.data() + i * kWidth, strnlen(names.data() + i * kWidth, kWidth));
-    area.path = admin_area_path(area.drive, area.name);
+  if (!a.json && !areas.empty()) c.out << std::left << std::setw(12) << "AREA" << std::setw(9) << "VERSION" << "FOLDER\n";
+  for (const Area& area : areas) {
     long version = admin_area_version(area.drive, area.name);
     bool folder = store_exists(area.path);
     if (a.json) {
@@ -137,13 +144,13 @@ int cmd_areas(Console& c, const Args& a) {
       list.push_back(j);
       continue;
     }
-    c.out << std::left << std::setw(12) << area.name << std::setw(9)
-          << (version < 0 ? std::string("-") : std::to_string(version)) << area.path
+    c.out << std::left << std::setw(12) << shown(area.name) << std::setw(9)
+          << (version < 0 ? std::string("-") : std::to_string(version)) << shown(area.path)
           << (folder ? "" : "  (no folder)") << "\n";
   }
   if (a.json) {
     print_json(c.out, list);
-  } else if (stored == 0) {
+  } else if (areas.empty()) {
     c.out << "no areas on drive " << probe.drive << ":\n";
   }
   return TOOL_OK;
@@ -168,26 +175,42 @@ int cmd_types(Console& c, const Args& a) {
   return TOOL_OK;
 }
 
-int cmd_devices(Console& c, const Args&) {
+int cmd_devices(Console& c, const Args& a) {
   int count = static_cast<int>(classic_get_device_count());
   constexpr int kWidth = 8;
   std::vector<char> names(static_cast<size_t>(count) * kWidth + 1, 0);
   if (count) classic_get_device_names(names.data(), kWidth, &count);
   char network = '!', server = 0, node[5] = {0}, node_copy[5] = {0};
   classic_get_driveinfo(&network, &server, node, node_copy);
-  c.out << "workstation  node " << (node[0] ? node : "-") << ", network drive "
-        << (network == '!' ? std::string("none") : std::string(1, network) + ":") << ", server drive "
-        << (server ? std::string(1, server) + ":" : std::string("none")) << "\n";
+  std::string net = network == '!' ? std::string() : std::string(1, network) + ":";
+  std::string srv = server ? std::string(1, server) + ":" : std::string();
+  nlohmann::json list = nlohmann::json::array();
+  if (!a.json) {
+    c.out << "workstation  node " << (node[0] ? shown(node) : "-") << ", network drive "
+          << (net.empty() ? "none" : net) << ", server drive " << (srv.empty() ? "none" : srv) << "\n";
+  }
   for (int i = 0; i < count; ++i) {
     std::string name(names.data() + i * kWidth, strnlen(names.data() + i * kWidth, kWidth));
-    c.out << "  " << name;
+    double free = name[0] == '@' ? 0 : classic_amt_free_disk_space((name + "\\").c_str());
+    if (a.json) {
+      nlohmann::json j = {{"device", text_json(name)}, {"network_storage", name[0] == '@'}};
+      if (free > 0) j["free_bytes"] = free;
+      list.push_back(j);
+      continue;
+    }
+    c.out << "  " << shown(name);
     if (name[0] == '@') {
       c.out << "  network storage";
-    } else {
-      double free = classic_amt_free_disk_space((name + "\\").c_str());
-      if (free > 0) c.out << "  " << human_bytes(free) << " free";
+    } else if (free > 0) {
+      c.out << "  " << human_bytes(free) << " free";
     }
     c.out << "\n";
+  }
+  if (a.json) {
+    nlohmann::json j = {{"node", text_json(node)}, {"devices", list}};
+    j["network_drive"] = net.empty() ? nlohmann::json() : nlohmann::json(net);
+    j["server_drive"] = srv.empty() ? nlohmann::json() : nlohmann::json(srv);
+    print_json(c.out, j);
   }
   return TOOL_OK;
 }
@@ -198,6 +221,10 @@ int cmd_df(Console& c, const Args& a) {
   if (free <= 0) return fail(c, "df " + path, "the drive cannot be asked for its free space");
   char exact[32];
   std::snprintf(exact, sizeof exact, "%.0f", free);
+  if (a.json) {
+    print_json(c.out, {{"path", text_json(path)}, {"free_bytes", free}});
+    return TOOL_OK;
+  }
   c.out << path << "  " << human_bytes(free) << " free (" << exact << " bytes)\n";
   return TOOL_OK;
 }
@@ -259,18 +286,8 @@ int cmd_xlat(Console& c, const Args& a) {
 }
 
 int cmd_net_add(Console& c, const Args& a) {
-  // The key: a name of up to 8 characters padded with blanks to 8 and the
-  // letter of what it names (A an area, D a folder of C:), or 9 characters
-  // given whole.
-  std::string key = a.name;
-  if (key.empty() || key.size() > 9 || key.find_first_of("\\/:.*?") != std::string::npos ||
-      (key.size() < 9 && key.find(' ') != std::string::npos)) {
-    return usage(c, "translation key '" + key + "' is not a name of 1 to 8 characters (or a whole key of 9)");
-  }
-  if (key.size() < 9) {
-    key.resize(8, ' ');
-    key += a.folder_key ? 'D' : 'A';
-  }
+  std::string key = translation_key(c, a);
+  if (key.empty()) return TOOL_USAGE;
   const std::string& target = a.value;
   if (target.empty() || target.size() > ADMIN_XLAT_TARGET_MAX || target.find(' ') != std::string::npos) {
     return usage(c, "translation target '" + target + "' must be a folder of at most 299 characters, without blanks");
@@ -284,20 +301,82 @@ int cmd_net_add(Console& c, const Args& a) {
   return TOOL_OK;
 }
 
-int cmd_net_list(Console& c, const Args&) {
+int cmd_net_list(Console& c, const Args& a) {
   std::vector<AdminTranslation> entries;
   int status = admin_list_translations(&entries);
   if (status != CLASSIC_OK) return fail_status(c, std::string("net ls ") + admin_xlat_ctl_path(), status);
   int result = TOOL_OK;
+  nlohmann::json list = nlohmann::json::array();
   for (const AdminTranslation& t : entries) {
     if (t.status != CLASSIC_OK) {
-      result = fail_status(c, "net ls '" + t.key + "'", t.status);
+      result = fail_status(c, "net ls '" + shown(t.key) + "'", t.status);
       continue;
     }
-    c.out << "'" << t.key << "' -> " << t.target << "\n";
+    if (a.json) {
+      list.push_back({{"key", text_json(t.key)}, {"target", text_json(t.target)}});
+      continue;
+    }
+    c.out << "'" << shown(t.key) << "' -> " << shown(t.target) << "\n";
   }
-  if (entries.empty()) c.out << "no translations\n";
+  if (a.json) {
+    print_json(c.out, list);
+  } else if (entries.empty()) {
+    c.out << "no translations\n";
+  }
   return result;
+}
+
+int cmd_net_remove(Console& c, const Args& a) {
+  std::string key = translation_key(c, a);
+  if (key.empty()) return TOOL_USAGE;
+  int status = admin_remove_translation(key);
+  if (status != CLASSIC_OK) return fail_status(c, "net rm '" + shown(key) + "' in " + admin_xlat_ctl_path(), status);
+  c.out << "translation '" << shown(key) << "' removed\n";
+  return TOOL_OK;
+}
+
+int cmd_area_remove(Console& c, const Args& a) {
+  Area area;
+  std::string why;
+  if (!resolve_area(a.area, a.drive, &area, &why)) return usage(c, why);
+  if (a.area.find_first_of(":\\/") != std::string::npos) {
+    return usage(c, "area rm takes an area name (with -d for its drive), not a path");
+  }
+  std::string what = "area rm " + shown(area.path);
+  if (!store_exists(area.path) && admin_area_version(area.drive, area.name) < 0) {
+    return fail(c, what, "no such area");
+  }
+  if (!a.yes) {
+    if (!c.io.input_terminal) return usage(c, what + " removes every item of the area: give --yes");
+    if (!confirm(c, "remove " + shown(area.path) + " with every item in it?")) {
+      return fail(c, what, "not confirmed: nothing removed");
+    }
+  }
+  std::string drive(1, area.drive);
+  int status = classic_delete_area(drive.c_str(), area.name.c_str());
+  if (!ok(status)) return fail_status(c, what, status);
+  c.out << "removed " << shown(area.path) << "\n";
+  return TOOL_OK;
+}
+
+int cmd_area_move(Console& c, const Args& a) {
+  Area from, to;
+  if (int r = existing_area(c, "area mv", a, &from)) return r;
+  std::string why;
+  if (!resolve_area(a.area2, a.area2.find(':') == std::string::npos ? std::string(1, from.drive) : std::string(),
+                    &to, &why)) {
+    return usage(c, why);
+  }
+  std::string what = "area mv " + shown(from.path) + " to " + shown(to.path);
+  if (store_exists(to.path)) return fail(c, what, "the target exists");
+  if (!admin_drive_exists(to.drive)) return fail(c, what, std::string("drive ") + to.drive + ": does not exist");
+  clear_cause();
+  if (classic_rename_area(from.path.c_str(), to.path.c_str()) != CLASSIC_OK) {
+    std::string cause = admin_cause();
+    return fail(c, what, "the folder could not be moved" + (cause.empty() ? std::string() : ": " + cause));
+  }
+  c.out << "moved " << shown(from.path) << " to " << shown(to.path) << "\n";
+  return TOOL_OK;
 }
 
 int cmd_user(Console& c, const Args& a) {

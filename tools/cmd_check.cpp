@@ -66,7 +66,7 @@ std::string count_of(size_t n, const char* one, const char* many) {
 }
 
 void print_finding(std::ostream& out, const AdminFinding& f) {
-  out << std::left << std::setw(9) << severity_text(f.severity) << f.file << (f.entry.empty() ? "" : "  " + f.entry) << ": " << f.what
+  out << std::left << std::setw(9) << severity_text(f.severity) << shown(f.file) << (f.entry.empty() ? "" : "  " + shown(f.entry)) << ": " << f.what
       << " -- " << (f.fix == ADMIN_FIX_ONLINE || f.fix == ADMIN_FIX_OFFLINE ? "repair " : "") << f.repair << "\n";
 }
 
@@ -158,7 +158,7 @@ int cmd_repair(Console& c, const Args& a) {
     return done ? TOOL_OK : TOOL_FAILED;
   }
   for (const AdminChange& ch : report.changes) {
-    c.out << "repaired  " << ch.file << (ch.entry.empty() ? "" : "  " + ch.entry) << ": " << ch.text << "\n";
+    c.out << "repaired  " << shown(ch.file) << (ch.entry.empty() ? "" : "  " + shown(ch.entry)) << ": " << ch.text << "\n";
   }
   for (const AdminRefusal& r : report.refusals) {
     c.err << "classic: repair " << r.file << ": " << r.why;
@@ -249,7 +249,7 @@ int cmd_who(Console& c, const Args& a) {
   for (const AdminOpenItem& o : who.open_items) {
     std::string type = o.file.substr(o.file.find_last_of('\\') + 1);
     type = type.substr(0, type.find('.'));
-    c.out << "  " << type << " " << o.name << (o.deleted ? " (deleted)" : "") << "  " << open_state_text(o.open_state)
+    c.out << "  " << type << " " << shown(o.name) << (o.deleted ? " (deleted)" : "") << "  " << open_state_text(o.open_state)
           << (o.open_state < 0 ? " since " : ", last access stamp ") << local_time(o.since)
           << (o.user.empty() ? "" : " (last written by " + o.user + ")") << "\n";
   }

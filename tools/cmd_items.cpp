@@ -3,6 +3,7 @@
 // import and export of many items at once.
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -59,8 +60,30 @@ nlohmann::json entry_json(const CTRL_ENTRY_INFO& e) {
 }
 
 std::string item_what(const char* op, const Store& s, const std::string& name) {
-  return std::string(op) + " " + s.kind->name + " " + name + " in " + s.area.path;
+  return std::string(op) + " " + s.kind->name + " " + shown(name) + " in " + shown(s.area.path);
 }
+
+bool has_wildcard(const std::string& name) { return name.find_first_of("*?") != std::string::npos; }
+
+// The modification time of a native file, in seconds since 1970 (0 when
+// unknown).
+uint32_t file_time(const fs::path& path) {
+  std::error_code ec;
+  auto t = fs::last_write_time(path, ec);
+  if (ec) return 0;
+  // The file clock's epoch differs by system: measured against now.
+  auto since_now = t - fs::file_time_type::clock::now();
+  auto sys = std::chrono::system_clock::now() + std::chrono::duration_cast<std::chrono::system_clock::duration>(since_now);
+  long long secs = std::chrono::duration_cast<std::chrono::seconds>(sys.time_since_epoch()).count();
+  return secs < 0 || secs > 0xFFFFFFFFll ? 0 : static_cast<uint32_t>(secs);
+}
+
+// A native path as UTF-8, and back: file names are Unicode on every system.
+std::string utf8_of(const fs::path& p) {
+  std::u8string u = p.u8string();
+  return std::string(u.begin(), u.end());
+}
+fs::path path_of_utf8(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); }
 
 // Checks the item name; prints why not and gives TOOL_USAGE, or TOOL_OK.
 int check_name(Console& c, const std::string& name) {
@@ -77,21 +100,29 @@ const char* lock_state_text(int state) {
   }
 }
 
+// A file to import: its path, and its name as the messages and the item's
+// name take it (UTF-8 for the files of a folder, the argument as given
+// otherwise).
+struct InFile {
+  fs::path path;
+  std::string text;
+};
+
 // The files of the arguments: every file of a folder, in name order.
-std::vector<std::string> expand_files(const std::vector<std::string>& args) {
-  std::vector<std::string> files;
+std::vector<InFile> expand_files(const std::vector<std::string>& args) {
+  std::vector<InFile> files;
   for (const std::string& arg : args) {
-    std::string path = native_file(arg);
+    fs::path path(native_file(arg));
     std::error_code ec;
     if (!fs::is_directory(path, ec)) {
-      files.push_back(path);
+      files.push_back({path, native_file(arg)});
       continue;
     }
-    std::vector<std::string> inside;
+    std::vector<InFile> inside;
     for (const auto& e : fs::directory_iterator(path, ec)) {
-      if (e.is_regular_file(ec)) inside.push_back(e.path().string());
+      if (e.is_regular_file(ec)) inside.push_back({e.path(), utf8_of(e.path())});
     }
-    std::sort(inside.begin(), inside.end());
+    std::sort(inside.begin(), inside.end(), [](const InFile& x, const InFile& y) { return x.text < y.text; });
     files.insert(files.end(), inside.begin(), inside.end());
   }
   return files;
@@ -99,14 +130,48 @@ std::vector<std::string> expand_files(const std::vector<std::string>& args) {
 
 }  // namespace
 
+namespace {
+
+int list_deleted(Console& c, const Args& a, const Store& s) {
+  std::vector<AdminDeleted> items;
+  int status = admin_list_deleted(s.ctl, a.pattern, &items);
+  if (status != CLASSIC_OK) return fail_status(c, "ls --deleted " + s.where(), status);
+  if (a.json) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const AdminDeleted& d : items) {
+      nlohmann::json j = entry_json(d.info);
+      j["deleted_version"] = d.version;
+      list.push_back(j);
+    }
+    print_json(c.out, list);
+    return TOOL_OK;
+  }
+  if (!a.longform) {
+    for (const AdminDeleted& d : items) c.out << shown(field(d.info.name, sizeof d.info.name)) << "  " << d.version << "\n";
+    return TOOL_OK;
+  }
+  c.out << std::left << std::setw(21) << "NAME" << std::right << std::setw(8) << "VERSION" << std::setw(10) << "SIZE"
+        << "  " << std::left << std::setw(20) << "MODIFIED" << "BY\n";
+  for (const AdminDeleted& d : items) {
+    c.out << std::left << std::setw(21) << shown(field(d.info.name, sizeof d.info.name)) << std::right << std::setw(8)
+          << d.version << std::setw(10) << d.info.size << "  " << std::left << std::setw(20)
+          << local_time(d.info.modified) << by_user(d.info.modifier, sizeof d.info.modifier) << "\n";
+  }
+  c.out << items.size() << (items.size() == 1 ? " deleted version\n" : " deleted versions\n");
+  return TOOL_OK;
+}
+
+}  // namespace
+
 int cmd_ls(Console& c, const Args& a) {
   Store s;
   if (int r = open_store(c, "ls", a.area, a.drive, a.type, &s)) return r;
+  if (a.deleted) return list_deleted(c, a, s);
   std::vector<CTRL_ENTRY_INFO> items;
   bool cut = false;
   int status = list_items(s.ctl, a.pattern, &items, &cut);
   if (status != CLASSIC_OK) return fail_status(c, "ls " + s.where(), status);
-  if (cut) c.err << "classic: the listing stopped after " << items.size() << " items\n";
+  if (cut) report(c, "the listing stopped after " + std::to_string(items.size()) + " items");
   if (a.json) {
     nlohmann::json list = nlohmann::json::array();
     for (const CTRL_ENTRY_INFO& e : items) list.push_back(entry_json(e));
@@ -114,14 +179,18 @@ int cmd_ls(Console& c, const Args& a) {
     return TOOL_OK;
   }
   if (!a.longform) {
-    for (const CTRL_ENTRY_INFO& e : items) c.out << field(e.name, sizeof e.name) << "\n";
+    for (const CTRL_ENTRY_INFO& e : items) c.out << shown(field(e.name, sizeof e.name)) << "\n";
     return TOOL_OK;
   }
   c.out << std::left << std::setw(21) << "NAME" << std::right << std::setw(10) << "SIZE"
         << "  " << std::left << std::setw(20) << "CREATED" << std::setw(20) << "MODIFIED"
         << std::setw(4) << "BY" << std::right << std::setw(6) << "ATTR" << "  OPEN\n";
   for (const CTRL_ENTRY_INFO& e : items) {
-    c.out << std::left << std::setw(21) << field(e.name, sizeof e.name) << std::right << std::setw(10)
+    std::string name = shown(field(e.name, sizeof e.name));
+    // Columns count characters, not bytes.
+    size_t chars = 0;
+    for (unsigned char ch : name) chars += (ch & 0xC0) != 0x80;
+    c.out << name << std::string(chars < 21 ? 21 - chars : 1, ' ') << std::right << std::setw(10)
           << e.size << "  " << std::left << std::setw(20) << local_time(e.created) << std::setw(20)
           << local_time(e.modified) << std::setw(4) << by_user(e.modifier, sizeof e.modifier)
           << std::right << std::setw(6) << e.attribute << "  " << open_state_text(e.open_state)
@@ -145,7 +214,7 @@ int cmd_info(Console& c, const Args& a) {
     print_json(c.out, j);
     return TOOL_OK;
   }
-  c.out << "name           " << field(e.name, sizeof e.name) << "\n"
+  c.out << "name           " << shown(field(e.name, sizeof e.name)) << "\n"
         << "control file   " << s.ctl << "\n"
         << "size           " << e.size << " bytes\n"
         << "created        " << local_time(e.created) << "  by " << by_user(e.creator, sizeof e.creator)
@@ -236,7 +305,7 @@ int cmd_put(Console& c, const Args& a) {
   }
   int status = write_item(s, a.name, bytes, a.replace);
   if (status != CLASSIC_OK) return fail_status(c, item_what("put", s, a.name), status);
-  c.out << "put " << a.name << " (" << bytes.size() << " bytes from " << source << ")\n";
+  c.out << "put " << shown(a.name) << " (" << bytes.size() << " bytes from " << source << ")\n";
   return TOOL_OK;
 }
 
@@ -248,6 +317,14 @@ int cmd_get(Console& c, const Args& a) {
   int status = read_item(s, a.name, &bytes);
   if (status != CLASSIC_OK) return fail_status(c, item_what("get", s, a.name), status);
   if (a.file.empty() || a.file == "-") {
+    bool binary = std::any_of(bytes.begin(), bytes.end(), [](char ch) {
+      unsigned char b = static_cast<unsigned char>(ch);
+      return b < 0x20 && b != '\t' && b != '\n' && b != '\r' && b != '\f';
+    });
+    if (binary && c.io.terminal) {
+      return fail(c, item_what("get", s, a.name),
+                  "its bytes are binary: not written to the terminal (give a file, or redirect the output)");
+    }
     c.out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     c.out.flush();
     return TOOL_OK;
@@ -256,27 +333,69 @@ int cmd_get(Console& c, const Args& a) {
   if (!write_native(native_file(a.file), bytes, &why)) {
     return fail(c, item_what("get", s, a.name), a.file + " " + why);
   }
-  c.out << "got " << a.name << " (" << bytes.size() << " bytes into " << a.file << ")\n";
+  c.out << "got " << shown(a.name) << " (" << bytes.size() << " bytes into " << a.file << ")\n";
   return TOOL_OK;
 }
 
 int cmd_rm(Console& c, const Args& a) {
   Store s;
   if (int r = open_store(c, "rm", a.area, a.drive, a.type, &s)) return r;
-  if (int r = check_name(c, a.name)) return r;
-  int status = classic_delete_item(s.ctl.c_str(), a.name.c_str(), s.kind->pattern.c_str());
-  if (!ok(status)) return fail_status(c, item_what("rm", s, a.name), status);
-  c.out << "deleted " << a.name << " ('classic undelete' brings it back)\n";
-  return TOOL_OK;
+  if (!has_wildcard(a.name)) {
+    if (int r = check_name(c, a.name)) return r;
+    if (a.dry_run) {
+      CTRL_ENTRY_INFO e;
+      int status = classic_lookup_item(s.ctl.c_str(), a.name.c_str(), &e);
+      if (!ok(status)) return fail_status(c, item_what("rm", s, a.name), status);
+      c.out << "would delete " << shown(a.name) << "\n";
+      return TOOL_OK;
+    }
+    int status = classic_delete_item(s.ctl.c_str(), a.name.c_str(), s.kind->pattern.c_str());
+    if (!ok(status)) return fail_status(c, item_what("rm", s, a.name), status);
+    if (!c.json) c.out << "deleted " << shown(a.name) << " ('classic undelete' brings it back)\n";
+    if (c.json) print_json(c.out, {{"deleted", {text_json(a.name)}}});
+    return TOOL_OK;
+  }
+  // A pattern: the items it matches, confirmed first.
+  std::vector<CTRL_ENTRY_INFO> items;
+  bool cut = false;
+  int status = list_items(s.ctl, a.name, &items, &cut);
+  if (status != CLASSIC_OK) return fail_status(c, "rm " + s.where(), status);
+  if (items.empty()) return fail(c, "rm " + shown(a.name) + " in " + s.where(), "no item matches");
+  if (a.dry_run) {
+    for (const CTRL_ENTRY_INFO& e : items) c.out << "would delete " << shown(field(e.name, sizeof e.name)) << "\n";
+    return TOOL_OK;
+  }
+  if (!a.yes) {
+    std::string question = "delete " + count_text(items.size()) + (items.size() == 1 ? " item" : " items") +
+                           " of " + shown(s.where()) + " that '" + shown(a.name) + "' matches?";
+    if (!c.io.input_terminal) {
+      return usage(c, "rm '" + shown(a.name) + "' would delete " + count_text(items.size()) +
+                          " items: give --yes (or --dry-run to see them)");
+    }
+    if (!confirm(c, question)) return fail(c, "rm " + shown(a.name), "not confirmed: nothing deleted");
+  }
+  Progress progress(c, items.size(), "deleted");
+  for (const CTRL_ENTRY_INFO& e : items) {
+    if (!progress.go_on()) break;
+    clear_cause();
+    std::string name = field(e.name, sizeof e.name);
+    int r = classic_delete_item(s.ctl.c_str(), name.c_str(), s.kind->pattern.c_str());
+    progress.step(name, 0, ok(r) ? std::string() : status_line(item_what("rm", s, name), r), ok(r) ? 0 : r);
+  }
+  return progress.finish("items of " + s.where());
 }
 
 int cmd_undelete(Console& c, const Args& a) {
   Store s;
   if (int r = open_store(c, "undelete", a.area, a.drive, a.type, &s)) return r;
   if (int r = check_name(c, a.name)) return r;
-  int status = classic_undelete_item(s.ctl.c_str(), a.name.c_str(), s.kind->pattern.c_str());
-  if (!ok(status)) return fail_status(c, item_what("undelete", s, a.name), status);
-  c.out << "undeleted " << a.name << "\n";
+  int status = admin_undelete_version(s.ctl, s.kind->pattern, a.name, a.version);
+  if (!ok(status)) {
+    return fail_status(c, item_what("undelete", s, a.name) + (a.version > 1 ? " (version " + std::to_string(a.version) + ")" : ""),
+                       status);
+  }
+  c.out << "undeleted " << shown(a.name) << (a.version > 1 ? " (deleted version " + std::to_string(a.version) + ")" : "")
+        << "\n";
   return TOOL_OK;
 }
 
@@ -287,8 +406,8 @@ int cmd_mv(Console& c, const Args& a) {
   if (int r = check_name(c, a.name2)) return r;
   int status = classic_rename_item(s.ctl.c_str(), a.name.c_str(), a.name2.c_str(),
                                    s.kind->pattern.c_str());
-  if (!ok(status)) return fail_status(c, item_what("mv", s, a.name) + " to " + a.name2, status);
-  c.out << "renamed " << a.name << " to " << a.name2 << "\n";
+  if (!ok(status)) return fail_status(c, item_what("mv", s, a.name) + " to " + shown(a.name2), status);
+  c.out << "renamed " << shown(a.name) << " to " << shown(a.name2) << "\n";
   return TOOL_OK;
 }
 
@@ -306,29 +425,61 @@ int cmd_attr(Console& c, const Args& a) {
   int status = classic_set_attribute(s.ctl.c_str(), s.kind->pattern.c_str(), a.name.c_str(),
                                      static_cast<short>(static_cast<uint16_t>(value)));
   if (!ok(status)) return fail_status(c, item_what("attr", s, a.name), status);
-  c.out << "attribute of " << a.name << " set to " << value << "\n";
+  c.out << "attribute of " << shown(a.name) << " set to " << value << "\n";
   return TOOL_OK;
 }
 
 int cmd_import(Console& c, const Args& a) {
   Store s;
   if (int r = open_store(c, "import", a.area, a.drive, a.type, &s)) return r;
-  std::vector<std::string> files = expand_files(a.files);
-  Progress progress(c, files.size(), "imported", a.max_errors);
-  for (const std::string& file : files) {
+  if (a.replace + a.skip_existing + a.update > 1) {
+    return usage(c, "--replace, --skip-existing and --update exclude each other");
+  }
+  std::vector<InFile> files = expand_files(a.files);
+  Progress progress(c, files.size(), a.dry_run ? "would import" : "imported", a.max_errors);
+  for (const InFile& in : files) {
+    const std::string& file = in.text;
     if (!progress.go_on()) break;
     clear_cause();
-    std::string name = item_name_of(file);
-    std::string why, bytes;
-    if (!valid_item_name(name, &why)) {
+    std::string name, why, bytes;
+    // File names are Unicode; the item's name is in the store's code page.
+    if (!store_text(item_name_of(file), &name, &why) || !valid_item_name(name, &why)) {
+      progress.step(item_name_of(file), 0, "import " + file + ": " + why);
+      continue;
+    }
+    if (!read_native(in.path, &bytes, &why)) {
       progress.step(name, 0, "import " + file + ": " + why);
       continue;
     }
-    if (!read_native(file, &bytes, &why)) {
-      progress.step(name, 0, "import " + file + ": " + why);
-      continue;
+    bool replace = a.replace;
+    if (a.skip_existing || a.update || a.dry_run) {
+      CTRL_ENTRY_INFO e;
+      int found = classic_lookup_item(s.ctl.c_str(), name.c_str(), &e);
+      if (ok(found) && a.skip_existing) {
+        progress.skip(name, "exists");
+        continue;
+      }
+      if (ok(found) && a.update) {
+        if (static_cast<size_t>(e.size) == bytes.size() && file_time(in.path) <= e.modified) {
+          progress.skip(name, "unchanged");
+          continue;
+        }
+        replace = true;
+      }
+      if (!ok(found) && found != CLASSIC_NOT_FOUND) {
+        progress.step(name, 0, status_line(item_what("import", s, name) + " from " + file, found), found);
+        continue;
+      }
+      if (a.dry_run) {
+        if (ok(found) && !replace) {
+          progress.step(name, 0, status_line(item_what("import", s, name) + " from " + file, CLASSIC_NAME_IN_USE));
+        } else {
+          progress.step(name, bytes.size(), "");
+        }
+        continue;
+      }
     }
-    int status = write_item(s, name, bytes, a.replace);
+    int status = write_item(s, name, bytes, replace);
     if (status != CLASSIC_OK) {
       progress.step(name, 0, status_line(item_what("import", s, name) + " from " + file, status), status);
       continue;
@@ -345,27 +496,31 @@ int cmd_export(Console& c, const Args& a) {
   bool cut = false;
   int status = list_items(s.ctl, a.pattern, &items, &cut);
   if (status != CLASSIC_OK) return fail_status(c, "export " + s.where(), status);
-  if (cut) c.err << "classic: the listing stopped after " << items.size() << " items\n";
+  if (cut) report(c, "the listing stopped after " + std::to_string(items.size()) + " items");
   fs::path dir(native_file(a.file));
   std::error_code ec;
-  fs::create_directories(dir, ec);
-  if (!fs::is_directory(dir, ec)) {
+  if (!a.dry_run) fs::create_directories(dir, ec);
+  if (!a.dry_run && !fs::is_directory(dir, ec)) {
     return fail(c, "export " + s.where(), "cannot make the folder " + a.file);
   }
-  Progress progress(c, items.size(), "exported", a.max_errors);
+  Progress progress(c, items.size(), a.dry_run ? "would export" : "exported", a.max_errors);
   for (const CTRL_ENTRY_INFO& e : items) {
     if (!progress.go_on()) break;
     clear_cause();
     std::string name = field(e.name, sizeof e.name);
     std::string bytes, why;
+    fs::path target = dir / path_of_utf8(file_stem_of(admin_name_to_utf8(name)) + "." + s.kind->extension);
+    if (a.dry_run) {
+      progress.step(name, static_cast<uint64_t>(e.size), "");
+      continue;
+    }
     int r = read_item(s, name, &bytes);
     if (r != CLASSIC_OK) {
       progress.step(name, 0, status_line(item_what("export", s, name), r), r);
       continue;
     }
-    fs::path target = dir / (file_stem_of(name) + "." + s.kind->extension);
-    if (!write_native(target.string(), bytes, &why)) {
-      progress.step(name, 0, "export " + name + ": " + target.string() + " " + why);
+    if (!write_native(target, bytes, &why)) {
+      progress.step(name, 0, "export " + shown(name) + ": " + utf8_of(target) + " " + why);
       continue;
     }
     progress.step(name, bytes.size(), "");

@@ -13,6 +13,7 @@ namespace tool {
 struct Args {
   std::string drive;   // -d: the drive of an area name
   std::string area;
+  std::string area2;   // the target area of cp
   std::string type;
   std::string name;    // item name, or the old name of mv
   std::string name2;   // new name of mv
@@ -28,6 +29,18 @@ struct Args {
   bool rebuild = false;
   int count = -1;      // -n of log: all when negative
   long max_errors = -1;  // --max-errors of import and export: no limit when negative
+  bool deleted = false;     // ls --deleted
+  int version = 1;          // undelete --version
+  bool yes = false;         // --yes: no question asked
+  bool dry_run = false;     // --dry-run: say what would be done
+  bool skip_existing = false;  // import --skip-existing
+  bool update = false;      // import --update
+  bool follow = false;      // log --follow
+  long code = -1;           // log --code
+  std::string log_class;    // log --class
+  std::string since, until; // log --since, --until
+  bool quiet = false;       // -q
+  bool verbose = false;     // -v
 };
 
 // Setting up and looking after areas (cmd_areas.cpp).
@@ -43,6 +56,10 @@ int cmd_logout(Console& c, const Args& a);
 int cmd_xlat(Console& c, const Args& a);
 int cmd_net_add(Console& c, const Args& a);
 int cmd_net_list(Console& c, const Args& a);
+int cmd_net_remove(Console& c, const Args& a);
+int cmd_area_remove(Console& c, const Args& a);
+int cmd_area_move(Console& c, const Args& a);
+int cmd_env(Console& c, const Args& a);
 int cmd_user(Console& c, const Args& a);
 
 // Items (cmd_items.cpp).
@@ -57,6 +74,11 @@ int cmd_mv(Console& c, const Args& a);
 int cmd_attr(Console& c, const Args& a);
 int cmd_import(Console& c, const Args& a);
 int cmd_export(Console& c, const Args& a);
+
+// Deleted versions, copies and statistics (cmd_keeper.cpp).
+int cmd_purge(Console& c, const Args& a);
+int cmd_cp(Console& c, const Args& a);
+int cmd_stats(Console& c, const Args& a);
 
 // The error log (cmd_log.cpp).
 int cmd_log(Console& c, const Args& a);

@@ -12,6 +12,9 @@ int main(int argc, char** argv) {
   ToolConsole console;
   console.in = &std::cin;
   console.terminal = admin_is_terminal(1);
+  console.progress = admin_is_terminal(2);
+  console.input_terminal = admin_is_terminal(0);
+  console.width = admin_terminal_width(2);
   int status = classic_tool(argc, argv, std::cout, std::cerr, console);
   std::cout.flush();
   return status;

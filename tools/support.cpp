@@ -71,19 +71,51 @@ std::string status_line(const std::string& what, int status) {
 
 void clear_cause() { admin_clear_cause(); }
 
+void report(Console& c, const std::string& text, int status, bool wrong_arguments) {
+  if (!c.json) {
+    c.err << "classic: " << text << "\n";
+    return;
+  }
+  nlohmann::json j;
+  j["error"] = text;
+  if (status) j["status"] = status;
+  if (wrong_arguments) j["usage"] = true;
+  std::string cause = admin_cause();
+  if (status && !cause.empty()) j["cause"] = cause;
+  c.err << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+}
+
 int fail_status(Console& c, const std::string& what, int status) {
-  c.err << "classic: " << status_line(what, status) << "\n";
+  report(c, status_line(what, status), status);
   return TOOL_FAILED;
 }
 
 int fail(Console& c, const std::string& what, const std::string& why) {
-  c.err << "classic: " << what << ": " << why << "\n";
+  report(c, what + ": " + why);
   return TOOL_FAILED;
 }
 
 int usage(Console& c, const std::string& why) {
-  c.err << "classic: " << why << "\n";
+  report(c, why, 0, true);
   return TOOL_USAGE;
+}
+
+std::string shown(const std::string& bytes) { return printable(admin_name_to_utf8(bytes)); }
+
+bool store_text(const std::string& arg, std::string* bytes, std::string* why) {
+  std::string bad;
+  if (admin_name_from_utf8(arg, bytes, &bad)) return true;
+  *why = "'" + arg + "' holds '" + bad + "', which code page " + std::to_string(admin_codepage()) +
+         " cannot hold";
+  return false;
+}
+
+bool confirm(Console& c, const std::string& question) {
+  if (!c.io.input_terminal || !c.io.in) return false;
+  c.err << question << " [y/N] " << std::flush;
+  std::string answer;
+  std::getline(*c.io.in, answer);
+  return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
 }
 
 // ---------------------------------------------------------------------------
@@ -169,6 +201,25 @@ std::string bad_name_reason(const std::string& name) {
   return std::string();
 }
 
+std::vector<Area> drive_areas(char drive) {
+  std::string pattern = admin_area_path(drive, "*");
+  unsigned long count = 0;
+  classic_get_area_count(pattern.c_str(), &count);
+  constexpr int kWidth = 128;
+  std::vector<char> names(static_cast<size_t>(count) * kWidth + 1, 0);
+  unsigned long stored = count;
+  if (count) classic_get_area_names(pattern.c_str(), names.data(), kWidth, &stored);
+  std::vector<Area> areas;
+  for (unsigned long i = 0; i < stored; ++i) {
+    Area area;
+    area.drive = drive;
+    area.name = std::string(names.data() + i * kWidth, strnlen(names.data() + i * kWidth, kWidth));
+    area.path = admin_area_path(drive, area.name);
+    areas.push_back(area);
+  }
+  return areas;
+}
+
 const ItemKind* find_kind(const std::string& name) {
   std::string n = lower(name);
   for (const ItemKind& k : item_kinds()) {
@@ -188,7 +239,7 @@ int open_store(Console& c, const std::string& op, const std::string& area_arg,
   std::string why;
   if (!resolve_area(area_arg, drive, &store->area, &why)) return usage(c, why);
   if (!store_exists(store->area.path)) {
-    return fail(c, op + " " + store->where(), "no such area ('classic init' sets one up)");
+    return fail(c, op + " " + shown(store->where()), "no such area ('classic init' sets one up)");
   }
   const char* first = admin_type_folder(*store->kind);
   const char* second = admin_other_folder(*store->kind);
@@ -196,6 +247,7 @@ int open_store(Console& c, const std::string& op, const std::string& area_arg,
     std::string path = store->area.path + "\\" + folder + "\\" + store->kind->ctl;
     if (store_exists(path)) {
       store->ctl = path;
+      if (c.verbosity > 0) c.err << "classic: " << shown(path) << " is " << admin_native_path(path) << "\n";
       return TOOL_OK;
     }
   }
@@ -220,12 +272,17 @@ struct CommandRun {
 
 CommandRun g_run;
 
-void show_wait(const char* what, const char* holder, int) {
+// Each wait is shown once; with -v every pause, with its length.
+void show_wait(const char* what, const char* holder, int ms) {
   std::string text = std::string(what) + (holder[0] ? std::string(" (") + holder + ")" : "");
   g_run.waited_for_control_file = std::strncmp(what, "item ", 5) != 0;
-  if (!g_run.console || text == g_run.last_wait) return;
+  if (!g_run.console) return;
+  bool verbose = g_run.console->verbosity > 0;
+  if (text == g_run.last_wait && !verbose) return;
   g_run.last_wait = text;
-  g_run.console->err << "classic: waiting for " << text << "\n" << std::flush;
+  g_run.console->err << "classic: waiting for " << shown(text);
+  if (verbose) g_run.console->err << " (" << ms << " ms)";
+  g_run.console->err << "\n" << std::flush;
 }
 
 }  // namespace
@@ -376,7 +433,7 @@ std::string native_file(const std::string& arg) {
   return arg;
 }
 
-bool read_native(const std::string& path, std::string* bytes, std::string* why) {
+bool read_native(const std::filesystem::path& path, std::string* bytes, std::string* why) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) {
     *why = "is a folder";
@@ -397,11 +454,12 @@ bool read_native(const std::string& path, std::string* bytes, std::string* why) 
   return true;
 }
 
-bool write_native(const std::string& path, const std::string& bytes, std::string* why) {
+bool write_native(const std::filesystem::path& path, const std::string& bytes, std::string* why) {
   // The bytes go to a file of their own beside the target and take its name
   // only when they are all written: a failed write leaves no partial file
   // under the target's name, and no earlier file is lost.
-  std::string part = path + ".classic-part";
+  std::filesystem::path part = path;
+  part += ".classic-part";
   std::error_code ec;
   {
     errno = 0;
@@ -464,7 +522,11 @@ std::string file_stem_of(const std::string& item) {
 }
 
 std::string item_name_of(const std::string& file) {
-  std::string stem = std::filesystem::path(file).stem().string();
+  // The file name after its folder, without its extension (a name that
+  // begins with its only point keeps it).
+  std::string stem = file.substr(file.find_last_of("/\\") + 1);
+  size_t dot = stem.rfind('.');
+  if (dot != std::string::npos && dot > 0) stem.resize(dot);
   std::string out;
   for (size_t i = 0; i < stem.size(); ++i) {
     if (stem[i] == '%' && i + 2 < stem.size() && hex_digit(stem[i + 1]) >= 0 &&
@@ -482,19 +544,30 @@ void print_json(std::ostream& out, const nlohmann::json& j) {
   out << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 }
 
-nlohmann::json text_json(const std::string& text) { return nlohmann::json(text); }
+nlohmann::json text_json(const std::string& text) { return nlohmann::json(admin_name_to_utf8(text)); }
 
 // ---------------------------------------------------------------------------
 // Progress
 // ---------------------------------------------------------------------------
 
 namespace {
-constexpr int kBarWidth = 30;
-constexpr size_t kLineWidth = 78;
+
+std::string duration_text(uint64_t seconds) {
+  char text[32];
+  if (seconds >= 3600) {
+    std::snprintf(text, sizeof text, "%llu:%02llu:%02llu", static_cast<unsigned long long>(seconds / 3600),
+                  static_cast<unsigned long long>(seconds / 60 % 60), static_cast<unsigned long long>(seconds % 60));
+  } else {
+    std::snprintf(text, sizeof text, "%llu:%02llu", static_cast<unsigned long long>(seconds / 60),
+                  static_cast<unsigned long long>(seconds % 60));
+  }
+  return text;
+}
+
 }  // namespace
 
 Progress::Progress(Console& c, size_t total, const char* verb, long max_errors)
-    : c_(c), total_(total), verb_(verb), max_errors_(max_errors) {}
+    : c_(c), total_(total), verb_(verb), max_errors_(max_errors), started_(admin_ticks()) {}
 
 bool Progress::go_on() {
   if (stopped_.empty() && interrupted()) stopped_ = "interrupted";
@@ -503,19 +576,39 @@ bool Progress::go_on() {
 
 void Progress::clear_bar() {
   if (!bar_drawn_) return;
-  c_.out << '\r' << std::string(kLineWidth, ' ') << '\r';
+  int width = c_.io.width > 0 ? c_.io.width : 80;
+  c_.err << '\r' << std::string(static_cast<size_t>(width - 1), ' ') << '\r' << std::flush;
   bar_drawn_ = false;
 }
 
+// [#####.....] 3/10  12.0 KiB  4.0 KiB/s  ETA 0:02  LABEL, in one line less
+// than the terminal is wide.
 void Progress::draw(const std::string& label) {
-  size_t filled = total_ ? done_ * kBarWidth / total_ : kBarWidth;
-  std::ostringstream line;
-  line << '[' << std::string(filled, '#') << std::string(kBarWidth - filled, '.') << "] " << done_ << '/'
-       << total_ << "  " << label;
-  std::string text = line.str();
-  if (text.size() > kLineWidth) text.resize(kLineWidth);
-  c_.out << '\r' << text << std::string(kLineWidth - text.size(), ' ') << std::flush;
+  size_t width = static_cast<size_t>(c_.io.width > 0 ? c_.io.width : 80) - 1;
+  uint32_t ms = admin_ticks() - started_;
+  std::string right = " " + std::to_string(done_) + "/" + std::to_string(total_) + "  " +
+                      human_bytes(static_cast<double>(bytes_));
+  if (ms >= 1000 && done_ > 0) {
+    right += "  " + human_bytes(static_cast<double>(bytes_) * 1000.0 / ms) + "/s";
+    right += "  ETA " + duration_text(static_cast<uint64_t>(ms) * (total_ - done_) / done_ / 1000);
+  }
+  right += "  " + label;
+  size_t bar = width > right.size() + 12 ? std::min<size_t>(30, width - right.size() - 2) : 10;
+  size_t filled = total_ ? done_ * bar / total_ : bar;
+  std::string text = "[" + std::string(filled, '#') + std::string(bar - filled, '.') + "]" + right;
+  if (text.size() > width) text.resize(width);
+  c_.err << '\r' << text << std::string(width - text.size(), ' ') << std::flush;
   bar_drawn_ = true;
+}
+
+void Progress::note(const std::string& label, uint64_t bytes, const char* state, const std::string& why) {
+  if (!c_.json) return;
+  nlohmann::json j;
+  j["name"] = admin_name_to_utf8(label);
+  j["state"] = state;
+  j["bytes"] = bytes;
+  if (!why.empty()) j["why"] = why;
+  items_.push_back(j);
 }
 
 void Progress::step(const std::string& label, uint64_t bytes, const std::string& failure, int status) {
@@ -523,7 +616,8 @@ void Progress::step(const std::string& label, uint64_t bytes, const std::string&
   if (!failure.empty()) {
     ++failed_;
     clear_bar();
-    c_.err << "classic: " << failure << "\n";
+    report(c_, failure, status);
+    note(label, 0, "failed", failure);
     if (status && stops_every_item(status)) {
       stopped_ = "stopped, since every further item would fail the same way";
     } else if (max_errors_ >= 0 && failed_ > static_cast<size_t>(max_errors_)) {
@@ -532,26 +626,59 @@ void Progress::step(const std::string& label, uint64_t bytes, const std::string&
     }
   } else {
     bytes_ += bytes;
+    note(label, bytes, "done", "");
   }
-  if (c_.io.terminal) {
-    draw(label);
+  if (c_.json || c_.verbosity < 0) return;
+  if (c_.io.progress) {
+    draw(shown(label));
   } else if (failure.empty()) {
-    c_.out << verb_ << " " << label << " (" << bytes << " bytes)\n";
+    c_.out << verb_ << " " << shown(label) << " (" << bytes << " bytes)\n";
+  }
+}
+
+void Progress::skip(const std::string& label, const std::string& why) {
+  ++done_;
+  ++skipped_;
+  note(label, 0, "skipped", why);
+  if (c_.json || c_.verbosity < 0) return;
+  if (c_.io.progress) {
+    draw(shown(label));
+  } else {
+    c_.out << "skipped " << shown(label) << " (" << why << ")\n";
   }
 }
 
 int Progress::finish(const std::string& where) {
   clear_bar();
-  if (!stopped_.empty()) {
-    c_.err << "classic: " << stopped_ << ": " << count_text(done_ - failed_) << " of " << count_text(total_)
-           << " " << verb_ << "; " << count_text(total_ - done_) << " not tried\n";
+  size_t succeeded = done_ - failed_ - skipped_;
+  if (!stopped_.empty() && !c_.json) {
+    c_.err << "classic: " << stopped_ << ": " << count_text(succeeded) << " of " << count_text(total_) << " "
+           << verb_ << "; " << count_text(total_ - done_) << " not tried\n";
   }
-  c_.out << verb_ << " " << count_text(done_ - failed_) << " of " << count_text(total_) << " " << where
-         << " (" << human_bytes(static_cast<double>(bytes_)) << ")";
+  int status = stopped_ == "interrupted" ? TOOL_INTERRUPTED
+               : failed_ || !stopped_.empty() ? TOOL_FAILED
+                                              : TOOL_OK;
+  if (c_.json) {
+    nlohmann::json j;
+    j["verb"] = verb_;
+    j["where"] = admin_name_to_utf8(where);
+    j["total"] = total_;
+    j["done"] = succeeded;
+    j["failed"] = failed_;
+    j["skipped"] = skipped_;
+    j["not_tried"] = total_ - done_;
+    j["bytes"] = bytes_;
+    if (!stopped_.empty()) j["stopped"] = stopped_;
+    j["items"] = items_;
+    print_json(c_.out, j);
+    return status;
+  }
+  c_.out << verb_ << " " << count_text(succeeded) << " of " << count_text(total_) << " " << shown(where) << " ("
+         << human_bytes(static_cast<double>(bytes_)) << ")";
+  if (skipped_) c_.out << ", " << count_text(skipped_) << " skipped";
   if (failed_) c_.out << ", " << count_text(failed_) << " failed";
   c_.out << "\n";
-  if (stopped_ == "interrupted") return TOOL_INTERRUPTED;
-  return failed_ || !stopped_.empty() ? TOOL_FAILED : TOOL_OK;
+  return status;
 }
 
 }  // namespace tool

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <filesystem>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -21,6 +22,8 @@ struct Console {
   std::ostream& out;
   std::ostream& err;
   const ToolConsole& io;
+  bool json = false;  // failures go to err as JSON objects, one a line
+  int verbosity = 0;  // -1 quiet (-q), 1 verbose (-v)
 };
 
 // ---------------------------------------------------------------------------
@@ -45,6 +48,23 @@ int fail_status(Console& c, const std::string& what, int status);
 int fail(Console& c, const std::string& what, const std::string& why);
 // Writes "classic: <why>" to err; returns TOOL_USAGE.
 int usage(Console& c, const std::string& why);
+// A failure line on err: "classic: <text>", or with --json the object
+// {"error": text, "status": status (when not 0), "cause": ...}.
+void report(Console& c, const std::string& text, int status = 0, bool wrong_arguments = false);
+
+// ---------------------------------------------------------------------------
+// Names as people read them
+// ---------------------------------------------------------------------------
+
+// A store's text (a name, a user, a path) as UTF-8, control characters shown
+// as \xNN.
+std::string shown(const std::string& bytes);
+// The store's bytes of a name given on the command line (UTF-8, or bytes of
+// the code page); false and why when a character has no form there.
+bool store_text(const std::string& arg, std::string* bytes, std::string* why);
+// Asks a yes-or-no question on a terminal: true when the answer begins
+// with y.  False (without asking) when standard input is no terminal.
+bool confirm(Console& c, const std::string& question);
 
 // ---------------------------------------------------------------------------
 // Areas, item types, control files
@@ -60,6 +80,10 @@ struct Area {
 // giving X:\userroot\storage\NAME, or a full area path (it holds a drive, a
 // '\' or a '/').  False and the reason when neither.
 bool resolve_area(const std::string& arg, const std::string& drive, Area* area, std::string* why);
+
+// The areas registered on a drive (an upper-case letter), in the library's
+// order, with their paths.
+std::vector<Area> drive_areas(char drive);
 
 // The path file operations use for a store path: the library's translation
 // (empty when it has none).
@@ -128,8 +152,8 @@ int write_item(const Store& s, const std::string& name, const std::string& bytes
 // The native path of a file argument: a path with a drive letter is taken
 // as a store path and mapped, any other is used as it is.
 std::string native_file(const std::string& arg);
-bool read_native(const std::string& path, std::string* bytes, std::string* why);
-bool write_native(const std::string& path, const std::string& bytes, std::string* why);
+bool read_native(const std::filesystem::path& path, std::string* bytes, std::string* why);
+bool write_native(const std::filesystem::path& path, const std::string& bytes, std::string* why);
 
 // The file name of an item (without extension): characters that no file
 // name can hold, '%', a trailing point or blank and device names are
@@ -141,8 +165,7 @@ std::string item_name_of(const std::string& file);
 
 // Writes j to out, indented, strings that are not UTF-8 repaired.
 void print_json(std::ostream& out, const nlohmann::json& j);
-// A text as JSON takes it (bytes of the code page that are not UTF-8 are
-// replaced when printed).
+// A store's text as JSON takes it: converted from the code page to UTF-8.
 nlohmann::json text_json(const std::string& text);
 
 // The run of one command: interrupts are counted from its start, and the
@@ -159,8 +182,10 @@ bool stops_every_item(int status);
 // A count with thousands separated: 1,701.
 std::string count_text(size_t n);
 
-// A progress display of a run over many items: a bar redrawn on a terminal,
-// one line per item elsewhere.  The run stops early on an interrupt, on a
+// A progress display of a run over many items: a bar on standard error,
+// fitted to the terminal, with bytes, rate and time left, or one line per
+// item on standard output elsewhere (none with -q); with --json the items
+// and the summary as one object.  The run stops early on an interrupt, on a
 // failure that stops every further item, or after max_errors failures.
 class Progress {
  public:
@@ -170,6 +195,8 @@ class Progress {
   // One item done: its label and, when it failed, the reason (shown on err)
   // and the status that failed it (0 for a failure outside the library).
   void step(const std::string& label, uint64_t bytes, const std::string& failure, int status = 0);
+  // One item left alone on purpose, and why ("exists", "unchanged", ...).
+  void skip(const std::string& label, const std::string& why);
   // Ends the bar and prints the summary, and what was not done when the run
   // stopped early; the exit status.
   int finish(const std::string& where);
@@ -177,15 +204,19 @@ class Progress {
  private:
   void draw(const std::string& label);
   void clear_bar();
+  void note(const std::string& label, uint64_t bytes, const char* state, const std::string& why);
   Console& c_;
   size_t total_;
   size_t done_ = 0;
   size_t failed_ = 0;
+  size_t skipped_ = 0;
   uint64_t bytes_ = 0;
   const char* verb_;
   long max_errors_;
   std::string stopped_;  // why the run stopped early
   bool bar_drawn_ = false;
+  uint32_t started_ = 0;  // tick count at the start
+  nlohmann::json items_ = nlohmann::json::array();
 };
 
 }  // namespace tool

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "admin/check.h"
+#include "admin/keeper.h"
 #include "classic.h"
 
 // ---------------------------------------------------------------------------
@@ -78,6 +79,7 @@ struct AdminLogRecord {
   unsigned code = 0;
   unsigned task_id = 0;
   std::vector<std::string> lines;
+  int slot = -1;  // its slot in the log's ring
 };
 
 // The path of the log.
@@ -194,7 +196,8 @@ int admin_interrupts();
 // Console
 // ---------------------------------------------------------------------------
 
-// Standard input and output in binary mode (no CR LF translation).
+// Standard input and output in binary mode (no CR LF translation), and the
+// console taking UTF-8.
 void admin_binary_console();
 // True when descriptor fd (0 input, 1 output, 2 errors) is a terminal.
 bool admin_is_terminal(int fd);

@@ -42,6 +42,12 @@ struct DataImage {
 
 // A slot in use: taken by a creation, whatever its length.
 bool slot_used(const SlotRecord& slot);
+// The mark purge leaves in byte 28 of the slot of a deleted entry it drops
+// (a byte always 0 otherwise): such a slot is no lost item.
+constexpr uint8_t SLOT_PURGED = 0x50;
+inline bool slot_purged(const SlotRecord& slot) {
+  return slot.zero28 == SLOT_PURGED && (slot.flags & ENTRY_DELETED) != 0;
+}
 
 struct CtlImage {
   std::string path;    // store path of the control file

@@ -100,6 +100,7 @@ bool admin_read_log(int max, std::vector<AdminLogRecord>* out) {
     record.error_class = r.error_class;
     record.code = r.code;
     record.task_id = r.task_id;
+    record.slot = slot;
     int lines = r.line_count < 1 ? 1 : (r.line_count > LOG_LINES ? LOG_LINES : r.line_count);
     for (int i = 0; i < lines; ++i) record.lines.push_back(fixed_text(r.lines[i], LOG_LINE_SIZE));
     out->push_back(record);

@@ -319,7 +319,7 @@ class Planner {
     for (const auto& [number, d] : im_.data) {
       if (!d.header_ok) continue;
       for (int s = 0; s < DATA_SLOTS; ++s) {
-        if (slot_used(d.header.slots[s]) && !claimed_.count({number, s})) {
+        if (slot_used(d.header.slots[s]) && !slot_purged(d.header.slots[s]) && !claimed_.count({number, s})) {
           unclaimed_.emplace(std::string(d.header.slots[s].name, ITEM_NAME_SIZE), Key{number, s});
         }
       }
@@ -564,6 +564,7 @@ class Planner {
       if (!d.header_ok) continue;
       for (int slot = 0; slot < DATA_SLOTS; ++slot) {
         if (!slot_used(*slot_at(number, slot)) || claimed_.count({number, slot})) continue;
+        if (slot_purged(*slot_at(number, slot))) continue;  // dropped for good by purge
         Work w;
         claim(w, number, slot);
         w.e = entry_of_slot(*slot_at(number, slot), d.suffix, slot, p_.trailer.version);

@@ -22,6 +22,7 @@
 #include <new>
 
 #include "admin/admin.h"
+#include "admin/rewrite.h"
 #include "admin/survey.h"
 #include "base/lockfile.h"
 #include "base/names.h"
@@ -35,54 +36,12 @@
 namespace {
 
 constexpr int kLockFileFlags = CLASSIC_O_RDWR | CLASSIC_O_BINARY;
-constexpr int kNewFileFlags = CLASSIC_O_CREAT | CLASSIC_O_EXCL | CLASSIC_O_WRONLY | CLASSIC_O_BINARY;
 constexpr int kPermission = CLASSIC_S_IREAD | CLASSIC_S_IWRITE;
 // One attempt of the lock-file opener, no pause: repair never waits for a
 // live program.
 constexpr int kOneAttempt = 2;
 
 std::string translate(const std::string& path) { return admin_translate(path); }
-
-// Writes bytes as a new file (a translated path); false when it exists or
-// cannot be written whole.
-bool write_new_file(const std::string& path, const std::string& bytes) {
-  int fd = plat_sopen(path.c_str(), kNewFileFlags, PLAT_SH_DENYRW, kPermission);
-  if (fd < 0) return false;
-  bool whole = true;
-  for (size_t at = 0; whole && at < bytes.size();) {
-    unsigned n = static_cast<unsigned>(std::min<size_t>(bytes.size() - at, 1u << 20));
-    whole = plat_write(fd, bytes.data() + at, n) == static_cast<int>(n);
-    at += n;
-  }
-  if (whole) plat_commit(fd);
-  plat_close(fd);
-  if (!whole) plat_unlink(path.c_str());
-  return whole;
-}
-
-// The folder part of a path, with its separator.
-std::string folder_of(const std::string& path) { return path.substr(0, path.find_last_of("\\/") + 1); }
-std::string base_of(const std::string& path) { return path.substr(path.find_last_of("\\/") + 1); }
-
-std::string stamp() {
-  std::tm tm;
-  std::memset(&tm, 0, sizeof tm);
-  plat_localtime32(plat_time32(), &tm);
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d%02d%02d-%02d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                tm.tm_hour, tm.tm_min, tm.tm_sec);
-  return text;
-}
-
-// A name beside path that nothing uses yet: "~<name>.<stamp><n>.<ext>".
-std::string free_name(const std::string& path, const char* ext) {
-  std::string head = folder_of(path) + "~" + base_of(path) + "." + stamp();
-  for (int n = 1;; ++n) {
-    std::string name = head + (n == 1 ? std::string() : "-" + std::to_string(n)) + "." + ext;
-    std::string file = translate(name);
-    if (file.empty() || plat_access(file.c_str(), 0) != 0) return name;
-  }
-}
 
 // Trailer bytes 10 to 58: the holder's identity.
 void clear_holder(CtlTrailer* t) {
@@ -357,24 +316,9 @@ class Repairer {
     CtlTrailer t = plan.trailer;
     t.lock_state = LOCK_AREA;  // the area is locked while repair works
     clear_holder(&t);
-    std::string temp = translate(free_name(image.path, "new"));
-    if (temp.empty() || !write_new_file(temp, control_bytes(plan.entries, t))) {
-      refuse(image.path, "its new version could not be written", CLASSIC_IO_ERROR);
-      return false;
-    }
-    std::string backup;
-    if (image.state != FileState::Missing) {
-      backup = translate(free_name(image.path, "bak"));
-      if (backup.empty() || plat_rename(image.file.c_str(), backup.c_str()) != 0) {
-        plat_unlink(temp.c_str());
-        refuse(image.path, "cannot be put aside: left as it is", CLASSIC_IO_ERROR);
-        return false;
-      }
-    }
-    if (plat_rename(temp.c_str(), image.file.c_str()) != 0) {
-      if (!backup.empty()) plat_rename(backup.c_str(), image.file.c_str());
-      plat_unlink(temp.c_str());
-      refuse(image.path, "its new version cannot be put in place: left as it is", CLASSIC_IO_ERROR);
+    std::string why;
+    if (!replace_control_file(image, control_bytes(plan.entries, t), &why)) {
+      refuse(image.path, why, CLASSIC_IO_ERROR);
       return false;
     }
     return true;

@@ -51,6 +51,7 @@ int admin_interrupts() { return plat_interrupts(); }
 void admin_binary_console() {
   plat_stdout_binary();
   plat_stdin_binary();
+  plat_console_utf8();
 }
 
 bool admin_is_terminal(int fd) { return plat_isatty(fd); }

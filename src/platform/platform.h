@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
 
 // ---------------------------------------------------------------------------
 // Files
@@ -304,3 +305,22 @@ bool plat_isatty(int fd);
 // many came, so that a program can stop between two calls of the library.
 void plat_catch_interrupts();
 int plat_interrupts();
+
+// ---------------------------------------------------------------------------
+// Settings of this system
+// ---------------------------------------------------------------------------
+
+struct plat_setting {
+  std::string name;    // "store root", "drive C:", "registry", "code page"
+  std::string value;
+  std::string source;  // "environment (CLASSIC_ROOT)", "default", "system", ...
+};
+
+// Where this system keeps the drives, the registry and the code page, and
+// where each of those came from.
+std::vector<plat_setting> plat_settings();
+// Columns of the terminal behind descriptor fd; 0 when it is none.
+int plat_terminal_width(int fd);
+// Text written to the console is UTF-8 (Windows: the console's output code
+// page becomes 65001; elsewhere terminals take UTF-8 as it is).
+void plat_console_utf8();

@@ -1,8 +1,8 @@
 #!/bin/sh
 # Builds the Debian package of the build tree, unpacks it into a scratch
 # root and checks what it holds: the library with its SONAME link, the
-# header, the CMake and pkg-config files, the man page, and a classic
-# command that runs and tells its version.
+# header, the CMake and pkg-config files, the man page, the bash
+# completion, and a classic command that runs and tells its version.
 #   deb.sh BUILD_DIR WORK VERSION
 set -eu
 build=$1 work=$2 version=$3
@@ -16,12 +16,13 @@ root=$work/root
 status=0
 for f in usr/include/classic.h usr/lib/libclassic.so.${version%%.*} usr/lib/libclassic.so \
          usr/lib/pkgconfig/classic.pc usr/lib/cmake/classic/classic-config.cmake \
-         usr/share/man/man1/classic.1 usr/bin/classic; do
+         usr/share/man/man1/classic.1 usr/share/bash-completion/completions/classic usr/bin/classic; do
   [ -e "$root/$f" ] || { echo "$(basename "$deb") holds no /$f"; status=1; }
 done
 grep -qx 'prefix=/usr' "$root/usr/lib/pkgconfig/classic.pc" || { echo "classic.pc names another prefix"; status=1; }
 grep -q '^\.SH' "$root/usr/share/man/man1/classic.1" && grep -q 'undelete' "$root/usr/share/man/man1/classic.1" ||
   { echo "the man page holds no sections or commands"; status=1; }
+bash -n "$root/usr/share/bash-completion/completions/classic" || { echo "the bash completion does not parse"; status=1; }
 
 out=$("$root/usr/bin/classic" --version)
 echo "$out"

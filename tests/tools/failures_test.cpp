@@ -206,6 +206,23 @@ TEST_F(ToolFailureTest, BadArgumentsGetUsage) {
       {"net", "add", "work", "with blank"},
       {"xlat"},
       {"help", "nosuch"},
+      {"ls", "work", "piece", "--deleted", "--bogus"},
+      {"undelete", "work", "piece", "FRONT", "--version", "0"},
+      {"purge", "work", "pieces", "--yes"},
+      {"rm", "work", "piece", "F*"},
+      {"import", "work", "piece", "d:\\in", "--skip-existing", "--update"},
+      {"export", "work", "piece"},
+      {"cp", "work", "piece", "FRONT"},
+      {"cp", "work", "piece", "FRONT", "work"},
+      {"stats", "work", "pieces"},
+      {"log", "--class", "LOUD"},
+      {"log", "--until", "tomorrow"},
+      {"area"},
+      {"area", "rm", "work"},
+      {"area", "rm", "C:\\userroot\\storage\\work", "--yes"},
+      {"area", "move", "work", "x"},
+      {"net", "rm", "tenletters"},
+      {"env", "extra"},
   };
   for (const Args& args : bad) {
     ToolRun r = run_tool(args);
@@ -230,7 +247,8 @@ TEST_F(ToolFailureTest, HelpForEveryCommand) {
   EXPECT_EQ(all.status, 0);
   for (std::string command : {"init", "areas", "types", "devices", "df", "ls", "info", "stat", "put",
                                      "get", "rm", "undelete", "mv", "attr", "import", "export", "lock",
-                                     "unlock", "login", "logout", "log", "xlat", "net", "user"}) {
+                                     "unlock", "login", "logout", "log", "xlat", "net", "user", "env", "stats",
+                                     "purge", "cp", "area"}) {
     EXPECT_TRUE(contains(all.out, "  " + command + " ")) << command;
     ToolRun r = run_tool({command, "--help"});
     EXPECT_EQ(r.status, 0) << command;

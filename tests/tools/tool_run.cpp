@@ -15,6 +15,8 @@ ToolRun run_tool(const std::vector<std::string>& args, const std::string& input,
   ToolConsole console;
   console.in = &in;
   console.terminal = terminal;
+  console.progress = terminal;
+  console.input_terminal = terminal;
   ToolRun r;
   r.status = classic_tool(static_cast<int>(words.size()), argv.data(), out, err, console);
   r.out = out.str();
