@@ -30,11 +30,10 @@ deps:
 	  export DEBIAN_FRONTEND=noninteractive; \
 	  guard=/usr/sbin/policy-rc.d; saved=""; \
 	  if [ -e $$guard ]; then saved=$$(mktemp); cp -p $$guard $$saved; fi; \
+	  restore() { if [ -n "$$saved" ]; then mv -f $$saved $$guard; else rm -f $$guard; fi; }; \
+	  trap restore EXIT; \
 	  printf '#!/bin/sh\nexit 101\n' >$$guard; chmod 755 $$guard; \
 	  apt-get update -qq && apt-get install -y -qq --no-install-recommends $$missing >/dev/null; \
-	  status=$$?; \
-	  if [ -n "$$saved" ]; then mv -f $$saved $$guard; else rm -f $$guard; fi; \
-	  exit $$status; \
 	fi
 
 native: deps
