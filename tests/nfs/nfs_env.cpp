@@ -236,6 +236,7 @@ bool NfsEnv::start_server(int port, const NfsOptions& options) {
   server_ = 0;
   std::string conf = root_ + "/ganesha.conf";
   std::ofstream(conf) << config(port, options, root_);
+  std::filesystem::remove(server_log_);
   server_ = spawn({kServer, "-F", "-f", conf, "-L", server_log_, "-p", root_ + "/ganesha.pid"},
                   root_ + "/server.out", SIGKILL);
   if (!server_) {
