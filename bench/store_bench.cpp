@@ -10,7 +10,7 @@
 
 #include "classic.h"
 #include "platform/platform.h"
-#include "platform/testing.h"
+#include "platform/testing/testing.h"
 
 namespace {
 

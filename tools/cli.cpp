@@ -71,6 +71,7 @@ class Cli {
       c.err << full_help();
       return TOOL_USAGE;
     }
+    clear_cause();
     int status = found->second(c, args_);
     if (status == TOOL_USAGE) c.err << usage_of(sub);
     return status;

@@ -7,65 +7,10 @@
 #include <ostream>
 
 #include "commands.h"
-#include "platform/platform.h"
-#include "platform/testing.h"
-#include "items/items.h"
-#include "storage/netxlat.h"
-#include "storage/xlat_lookup.h"
 
 namespace tool {
 
 namespace {
-
-constexpr const char* kAreaKeys = "Software\\Halvorn\\Quillmere";
-constexpr const char* kUserKey = "Software\\Halvorn";
-constexpr uint32_t kAreaVersion = 4;
-
-// The folder of the translation control file.
-constexpr const char* kXlatFolder = "C:\\userroot\\system\\state\\stordir";
-const ItemKind kXlatKind = {"netxl", "netxl.ctl", XLAT_DATA_PATTERN, "net", false};
-
-std::string area_key(const Area& area) {
-  return std::string(kAreaKeys) + "\\" + area.drive + ":\\" + area.name;
-}
-
-bool drive_exists(char letter) {
-  return (plat_logical_drives() >> (letter - 'A')) & 1ul;
-}
-
-// The Version of an area key: -1 when the key or the value is missing.
-long area_version(const std::string& key_path) {
-  plat_hkey key = nullptr;
-  if (plat_reg_open_key(plat_hkey_current_user(), key_path.c_str(), PLAT_KEY_READ, &key) !=
-      PLAT_ERROR_SUCCESS) {
-    return -1;
-  }
-  unsigned char bytes[4];
-  unsigned long type = 0, size = sizeof bytes;
-  long r = plat_reg_query_value(key, "Version", &type, bytes, &size);
-  plat_reg_close_key(key);
-  if (r != PLAT_ERROR_SUCCESS || size != 4) return -1;
-  return static_cast<long>(bytes[0] | bytes[1] << 8 | bytes[2] << 16 |
-                           static_cast<uint32_t>(bytes[3]) << 24);
-}
-
-// Makes folder and the folders above it: how many were made, or -1.
-int make_folder(const std::string& path) {
-  if (plat_access(path.c_str(), 0) == 0) return 0;
-  int made = 0;
-  for (size_t i = 0; i <= path.size(); ++i) {
-    if (i != path.size() && path[i] != '\\') continue;
-    std::string prefix = path.substr(0, i);
-    if (prefix.empty() || (prefix.size() == 2 && prefix[1] == ':')) continue;
-    if (plat_access(prefix.c_str(), 0) == 0) continue;
-    if (plat_mkdir(prefix.c_str()) != 0) {
-      if (errno != EEXIST) return -1;
-      continue;
-    }
-    ++made;
-  }
-  return made;
-}
 
 // An area whose folder exists, or TOOL_USAGE / TOOL_FAILED after saying why.
 int existing_area(Console& c, const std::string& op, const Args& a, Area* area) {
@@ -88,13 +33,13 @@ int cmd_init(Console& c, const Args& a) {
   Area area;
   std::string why;
   if (!resolve_area(a.area, a.drive, &area, &why)) return usage(c, why);
-  if (!drive_exists(area.drive)) {
+  if (!admin_drive_exists(area.drive)) {
     return fail(c, std::string("init ") + area.path, std::string("drive ") + area.drive + ": does not exist");
   }
   int failures = 0;
   int folders = 0;
   auto folder = [&](const std::string& path) {
-    int r = make_folder(path);
+    int r = admin_make_folders(path);
     if (r > 0) folders += r;
     if (r < 0) {
       fail(c, "init " + area.path, "cannot make the folder " + path);
@@ -103,14 +48,11 @@ int cmd_init(Console& c, const Args& a) {
   };
 
   // The standard tree of the drive.
-  std::string root = std::string(1, area.drive) + ":\\userroot";
-  for (const char* sub : {"", "\\storage", "\\system", "\\system\\error", "\\system\\state",
-                          "\\system\\state\\stordir", "\\system\\state\\dosdir", "\\temp", "\\prog",
-                          "\\prog\\util"}) {
-    folder(root + sub);
-  }
+  for (const std::string& path : admin_tree_folders(area.drive)) folder(path);
   // The area's folders, where the area's path leads.
-  for (const char* sub : {"", "\\DATA", "\\PARAM"}) {
+  std::vector<std::string> subs = {""};
+  for (const std::string& sub : admin_area_folders()) subs.push_back("\\" + sub);
+  for (const std::string& sub : subs) {
     std::string path = translated(area.path + sub);
     if (path.empty()) {
       fail_status(c, "init " + area.path, CLASSIC_CANNOT_REMOVE);
@@ -121,21 +63,14 @@ int cmd_init(Console& c, const Args& a) {
   if (failures) return TOOL_FAILED;
 
   // The area's registry key.
-  std::string key_path = area_key(area);
-  long version = area_version(key_path);
+  std::string key_path = admin_area_key(area.drive, area.name);
+  long version = admin_area_version(area.drive, area.name);
   bool registered = false;
   if (version < 0) {
-    plat_hkey key = nullptr;
-    uint32_t v = kAreaVersion;
-    unsigned char bytes[4] = {static_cast<unsigned char>(v), 0, 0, 0};
-    if (plat_reg_create_key(plat_hkey_current_user(), key_path.c_str(), &key) != PLAT_ERROR_SUCCESS ||
-        plat_reg_set_value(key, "Version", PLAT_REG_DWORD, bytes, 4) != PLAT_ERROR_SUCCESS) {
-      if (key) plat_reg_close_key(key);
-      return fail(c, "init " + area.path, "cannot register the area under " + key_path);
-    }
-    plat_reg_close_key(key);
+    int r = admin_register_area(area.drive, area.name, ADMIN_AREA_VERSION);
+    if (r != CLASSIC_OK) return fail_status(c, "init " + area.path + ": registry " + key_path, r);
     registered = true;
-    version = kAreaVersion;
+    version = ADMIN_AREA_VERSION;
   }
 
   // login.ctl and the control files of all types.
@@ -147,8 +82,8 @@ int cmd_init(Console& c, const Args& a) {
   }
   int made_data = 0, made_param = 0;
   for (const ItemKind& k : item_kinds()) {
-    std::string here = area.path + "\\" + k.folder() + "\\" + k.ctl;
-    std::string other = area.path + "\\" + k.other_folder() + "\\" + k.ctl;
+    std::string here = area.path + "\\" + admin_type_folder(k) + "\\" + k.ctl;
+    std::string other = area.path + "\\" + admin_other_folder(k) + "\\" + k.ctl;
     if (store_exists(here) || store_exists(other)) continue;
     int r = classic_create_control_file(here.c_str());
     if (!ok(r)) {
@@ -177,7 +112,7 @@ int cmd_areas(Console& c, const Args& a) {
   Area probe;
   std::string why;
   if (!resolve_area("x", a.drive, &probe, &why)) return usage(c, why);
-  std::string pattern = std::string(1, probe.drive) + ":\\userroot\\storage\\*";
+  std::string pattern = admin_area_path(probe.drive, "*");
   unsigned long count = 0;
   classic_get_area_count(pattern.c_str(), &count);
   constexpr int kWidth = 128;
@@ -190,8 +125,8 @@ int cmd_areas(Console& c, const Args& a) {
     Area area;
     area.drive = probe.drive;
     area.name = std::string(names.data() + i * kWidth, strnlen(names.data() + i * kWidth, kWidth));
-    area.path = std::string(1, area.drive) + ":\\userroot\\storage\\" + area.name;
-    long version = area_version(area_key(area));
+    area.path = admin_area_path(area.drive, area.name);
+    long version = admin_area_version(area.drive, area.name);
     bool folder = store_exists(area.path);
     if (a.json) {
       nlohmann::json j;
@@ -219,7 +154,7 @@ int cmd_types(Console& c, const Args& a) {
     nlohmann::json list = nlohmann::json::array();
     for (const ItemKind& k : item_kinds()) {
       list.push_back({{"type", k.name}, {"control_file", k.ctl}, {"pattern", k.pattern},
-                      {"folder", k.folder()}});
+                      {"folder", admin_type_folder(k)}});
     }
     print_json(c.out, list);
     return TOOL_OK;
@@ -227,7 +162,7 @@ int cmd_types(Console& c, const Args& a) {
   c.out << std::left << std::setw(8) << "TYPE" << std::setw(12) << "CONTROL" << std::setw(7) << "FOLDER"
         << "DATA FILES\n";
   for (const ItemKind& k : item_kinds()) {
-    c.out << std::left << std::setw(8) << k.name << std::setw(12) << k.ctl << std::setw(7) << k.folder()
+    c.out << std::left << std::setw(8) << k.name << std::setw(12) << k.ctl << std::setw(7) << admin_type_folder(k)
           << k.pattern << "\n";
   }
   return TOOL_OK;
@@ -319,7 +254,7 @@ int cmd_xlat(Console& c, const Args& a) {
   char out[300];
   int status = classic_netxlat(a.value.c_str(), out);
   if (status != CLASSIC_OK) return fail_status(c, "xlat " + a.value, status);
-  c.out << (a.longform ? plat_native_path(out) : std::string(out)) << "\n";
+  c.out << (a.longform ? admin_native_path(out) : std::string(out)) << "\n";
   return TOOL_OK;
 }
 
@@ -337,24 +272,11 @@ int cmd_net_add(Console& c, const Args& a) {
     key += a.folder_key ? 'D' : 'A';
   }
   const std::string& target = a.value;
-  if (target.empty() || target.size() > static_cast<size_t>(XLAT_TARGET_MAX) || target.find(' ') != std::string::npos) {
+  if (target.empty() || target.size() > ADMIN_XLAT_TARGET_MAX || target.find(' ') != std::string::npos) {
     return usage(c, "translation target '" + target + "' must be a folder of at most 299 characters, without blanks");
   }
-  if (make_folder(kXlatFolder) < 0) {
-    return fail(c, "net add", std::string("cannot make the folder ") + kXlatFolder);
-  }
-  if (plat_access(XLAT_CTL_PATH, 0) != 0) {
-    int r = classic_net_ctrl_creat();
-    if (!ok(r)) return fail_status(c, std::string("net add: ") + XLAT_CTL_PATH, r);
-  }
-  std::string record(XLAT_RECORD_SIZE, ' ');
-  record.replace(XLAT_TARGET_OFFSET, target.size(), target);
-  Store s;
-  s.kind = &kXlatKind;
-  s.ctl = XLAT_CTL_PATH;
-  s.area.path = kXlatFolder;
-  int status = write_item(s, key, record, a.replace);
-  if (status != CLASSIC_OK) return fail_status(c, "net add '" + key + "'", status);
+  int status = admin_add_translation(key, target, a.replace);
+  if (status != CLASSIC_OK) return fail_status(c, "net add '" + key + "' in " + admin_xlat_ctl_path(), status);
   c.out << "translation '" << key << "' -> " << target << "\n";
   char network = '!';
   classic_get_driveinfo(&network, nullptr, nullptr, nullptr);
@@ -363,25 +285,16 @@ int cmd_net_add(Console& c, const Args& a) {
 }
 
 int cmd_net_list(Console& c, const Args&) {
-  if (plat_access(XLAT_CTL_PATH, 0) != 0) {
-    c.out << "no translations (no " << XLAT_CTL_PATH << ")\n";
-    return TOOL_OK;
-  }
-  std::vector<CTRL_ENTRY_INFO> entries;
-  bool cut = false;
-  int status = list_items(XLAT_CTL_PATH, "*", &entries, &cut);
-  if (status != CLASSIC_OK) return fail_status(c, std::string("net ls ") + XLAT_CTL_PATH, status);
+  std::vector<AdminTranslation> entries;
+  int status = admin_list_translations(&entries);
+  if (status != CLASSIC_OK) return fail_status(c, std::string("net ls ") + admin_xlat_ctl_path(), status);
   int result = TOOL_OK;
-  for (const CTRL_ENTRY_INFO& e : entries) {
-    std::string key(e.name, strnlen(e.name, sizeof e.name));
-    // The target as path translation reads it.
-    char target[XLAT_PATH_SIZE];
-    int r = lookup_translation(key.c_str(), target);
-    if (r != CLASSIC_OK) {
-      result = fail_status(c, "net ls '" + key + "'", r);
+  for (const AdminTranslation& t : entries) {
+    if (t.status != CLASSIC_OK) {
+      result = fail_status(c, "net ls '" + t.key + "'", t.status);
       continue;
     }
-    c.out << "'" << key << "' -> " << target << "\n";
+    c.out << "'" << t.key << "' -> " << t.target << "\n";
   }
   if (entries.empty()) c.out << "no translations\n";
   return result;
@@ -390,9 +303,8 @@ int cmd_net_list(Console& c, const Args&) {
 int cmd_user(Console& c, const Args& a) {
   if (a.value.empty()) {
     // The id as items are stamped with it.
-    char id[4];
-    read_user_id(id);
-    if (id[0]) {
+    std::string id = admin_user_id();
+    if (!id.empty()) {
       c.out << id << "\n";
     } else {
       c.out << "no user id (items are stamped with none)\n";
@@ -400,14 +312,8 @@ int cmd_user(Console& c, const Args& a) {
     return TOOL_OK;
   }
   if (a.value.size() > 3) return usage(c, "user id '" + a.value + "' is longer than 3 characters");
-  plat_hkey key = nullptr;
-  if (plat_reg_create_key(plat_hkey_current_user(), kUserKey, &key) != PLAT_ERROR_SUCCESS) {
-    return fail(c, "user " + a.value, std::string("cannot open the registry key ") + kUserKey);
-  }
-  long r = plat_reg_set_value(key, "UserId", PLAT_REG_SZ, a.value.c_str(),
-                              static_cast<unsigned long>(a.value.size() + 1));
-  plat_reg_close_key(key);
-  if (r != PLAT_ERROR_SUCCESS) return fail(c, "user " + a.value, "cannot set the registry value UserId");
+  int status = admin_set_user_id(a.value);
+  if (status != CLASSIC_OK) return fail_status(c, "user " + a.value + ": registry", status);
   c.out << "user id set to " << a.value << "\n";
   return TOOL_OK;
 }

@@ -12,9 +12,6 @@
 #include <sstream>
 
 #include "commands.h"
-#include "ctl/records.h"
-#include "ctl/types.h"
-#include "platform/platform.h"
 
 namespace tool {
 
@@ -36,7 +33,7 @@ std::string by_user(const char* user, size_t n) {
   return u.empty() ? std::string("-") : u;
 }
 
-std::string task_text(int id) { return std::to_string(id) + " " + task_name_of(id); }
+std::string task_text(int id) { return std::to_string(id) + " " + admin_task_name(id); }
 
 nlohmann::json entry_json(const CTRL_ENTRY_INFO& e) {
   nlohmann::json j;
@@ -71,35 +68,11 @@ int check_name(Console& c, const std::string& name) {
   return valid_item_name(name, &why) ? TOOL_OK : usage(c, why);
 }
 
-// A control file as it lies, read without a session: the file is shared
-// with everybody but writers, and a session that holds it is given a moment
-// to end.
-struct RawControlFile {
-  CtlTrailer trailer;
-  long entries = 0;  // live and deleted
-  long deleted = 0;  // entries flagged deleted
-};
-
-bool read_raw_control_file(const std::string& ctl, RawControlFile* raw) {
-  std::string path = translated(ctl);
-  std::string bytes;
-  if (path.empty() || !read_shared_file(path, &bytes)) return false;
-  if (bytes.size() < CTL_RECORD_SIZE || bytes.size() % CTL_RECORD_SIZE != 0) return false;
-  raw->entries = static_cast<long>(bytes.size() / CTL_RECORD_SIZE) - 1;
-  std::memcpy(&raw->trailer, bytes.data() + bytes.size() - CTL_RECORD_SIZE, sizeof raw->trailer);
-  for (long i = 0; i < raw->entries; ++i) {
-    CtlEntry e;
-    std::memcpy(&e, bytes.data() + i * CTL_RECORD_SIZE, sizeof e);
-    if (e.flags & ENTRY_DELETED) ++raw->deleted;
-  }
-  return true;
-}
-
 const char* lock_state_text(int state) {
   switch (state) {
-    case LOCK_FREE: return "free";
-    case LOCK_SESSION: return "held by a session";
-    case LOCK_AREA: return "area lock";
+    case ADMIN_LOCK_FREE: return "free";
+    case ADMIN_LOCK_SESSION: return "held by a session";
+    case ADMIN_LOCK_AREA: return "area lock";
     default: return "unknown";
   }
 }
@@ -195,19 +168,16 @@ int cmd_stat(Console& c, const Args& a) {
   int version = 0, lock_state = 0, total = 0;
   int status = classic_check_trailer(s.ctl.c_str(), &version, &lock_state, &total);
   if (!ok(status)) return fail_status(c, "stat " + s.where(), status);
-  RawControlFile raw;
-  if (!read_raw_control_file(s.ctl, &raw)) {
-    return fail_status(c, "stat " + s.where(), CLASSIC_IO_ERROR);
-  }
-  const CtlTrailer& t = raw.trailer;
+  AdminControlFile raw;
+  status = admin_read_control_file(s.ctl, &raw);
+  if (status != CLASSIC_OK) return fail_status(c, "stat " + s.where(), status);
   long entries = raw.entries;
   // The trailer counts the live items; the entries' flags should agree.
   bool counts_agree = total + raw.deleted == entries;
-  char suffix[4] = {t.suffix[0], t.suffix[1], t.suffix[2], 0};
-  std::string filling = data_file_name(s.kind->pattern, suffix);
-  std::string node = field(t.node, sizeof t.node);
-  std::string task = field(t.task_name, sizeof t.task_name);
-  std::string user = field(t.user, sizeof t.user);
+  std::string filling = admin_data_file_name(s.kind->pattern, raw.suffix.c_str());
+  const std::string& node = raw.node;
+  const std::string& task = raw.task_name;
+  const std::string& user = raw.user;
   if (a.json) {
     nlohmann::json j;
     j["control_file"] = s.ctl;
@@ -216,16 +186,16 @@ int cmd_stat(Console& c, const Args& a) {
     j["entries"] = entries;
     j["deleted"] = raw.deleted;
     j["counts_agree"] = counts_agree;
-    j["open_items"] = copy(t.open_count);
+    j["open_items"] = raw.open_count;
     j["data_file"] = text_json(filling);
-    j["next_slot"] = copy(t.next_slot);
+    j["next_slot"] = raw.next_slot;
     j["lock_state"] = lock_state;
     j["lock"] = lock_state_text(lock_state);
-    j["ever_locked"] = t.lock_marker != 0;
+    j["ever_locked"] = raw.ever_locked;
     j["holder"] = {{"user", text_json(user)},
                    {"node", text_json(node)},
                    {"task_name", text_json(task)},
-                   {"task_id", copy(t.task_id)}};
+                   {"task_id", raw.task_id}};
     print_json(c.out, j);
     return TOOL_OK;
   }
@@ -234,13 +204,13 @@ int cmd_stat(Console& c, const Args& a) {
         << "items          " << total << " live, " << raw.deleted << " deleted (" << entries
         << (entries == 1 ? " entry)" : " entries)")
         << (counts_agree ? "" : "; the trailer's count differs") << "\n"
-        << "open items     " << t.open_count << "\n"
-        << "filling        " << filling << ", next slot " << static_cast<int>(t.next_slot) << "\n"
+        << "open items     " << raw.open_count << "\n"
+        << "filling        " << filling << ", next slot " << raw.next_slot << "\n"
         << "lock           " << lock_state_text(lock_state);
   // An area lock leaves no holder in the trailer; a session names itself.
-  if (lock_state != LOCK_FREE && !(node.empty() && task.empty() && user.empty())) {
+  if (lock_state != ADMIN_LOCK_FREE && !(node.empty() && task.empty() && user.empty())) {
     c.out << ": node " << (node.empty() ? "-" : node) << ", task " << (task.empty() ? "-" : task)
-          << " (id " << t.task_id << ")";
+          << " (id " << raw.task_id << ")";
     if (!user.empty()) c.out << ", user " << user;
   }
   c.out << "\n";
@@ -346,6 +316,7 @@ int cmd_import(Console& c, const Args& a) {
   std::vector<std::string> files = expand_files(a.files);
   Progress progress(c, files.size(), "imported");
   for (const std::string& file : files) {
+    clear_cause();
     std::string name = item_name_of(file);
     std::string why, bytes;
     if (!valid_item_name(name, &why)) {
@@ -382,6 +353,7 @@ int cmd_export(Console& c, const Args& a) {
   }
   Progress progress(c, items.size(), "exported");
   for (const CTRL_ENTRY_INFO& e : items) {
+    clear_cause();
     std::string name = field(e.name, sizeof e.name);
     std::string bytes, why;
     int r = read_item(s, name, &bytes);

@@ -1,15 +1,14 @@
 // The classic command.
 #include <iostream>
 
+#include "admin/admin.h"
 #include "classic_tool.h"
-#include "platform/testing.h"
 
 int main(int argc, char** argv) {
-  plat_stdout_binary();
-  plat_stdin_binary();
+  admin_binary_console();
   ToolConsole console;
   console.in = &std::cin;
-  console.terminal = plat_isatty(1);
+  console.terminal = admin_is_terminal(1);
   int status = classic_tool(argc, argv, std::cout, std::cerr, console);
   std::cout.flush();
   return status;

@@ -12,10 +12,6 @@
 #include <ostream>
 #include <sstream>
 
-#include "ctl/types.h"
-#include "platform/platform.h"
-#include "platform/testing.h"
-#include "storage/netxlat.h"
 
 namespace tool {
 
@@ -54,7 +50,7 @@ const char* status_text(int status) {
     case CLASSIC_READERS_PRESENT: return "item stayed open for reading by others";
     case CLASSIC_LOCKED: return "item or control file stayed locked, or its trailer had to be repaired";
     case CLASSIC_BAD_VERSION: return "control file of an unknown format version";
-    case CLASSIC_CANNOT_OPEN: return "control file cannot be opened (missing, or held by another program)";
+    case CLASSIC_CANNOT_OPEN: return "control file cannot be opened";
     case CLASSIC_AREA_LOCKED: return "area locked";
     case CLASSIC_LOGINS_PRESENT: return "workstations are logged in (--force locks all the same)";
     case CLASSIC_LOCK_FORCED: return "area locked over logins (their login files were removed)";
@@ -67,8 +63,13 @@ const char* status_text(int status) {
 }
 
 std::string status_line(const std::string& what, int status) {
-  return what + ": " + status_text(status) + " (status " + std::to_string(status) + ")";
+  std::string line = what + ": " + status_text(status) + " (status " + std::to_string(status) + ")";
+  std::string cause = admin_cause();
+  if (!cause.empty()) line += ": " + cause;
+  return line;
 }
+
+void clear_cause() { admin_clear_cause(); }
 
 int fail_status(Console& c, const std::string& what, int status) {
   c.err << "classic: " << status_line(what, status) << "\n";
@@ -133,53 +134,6 @@ bool resolve_area(const std::string& arg, const std::string& drive, Area* area, 
   return true;
 }
 
-std::string translated(const std::string& path) {
-  char out[300];
-  if (classic_netxlat(path.c_str(), out) != CLASSIC_OK) return std::string();
-  return out;
-}
-
-bool read_shared_file(const std::string& path, std::string* bytes) {
-  bytes->clear();
-  for (int attempt = 0; attempt < 40; ++attempt) {
-    errno = 0;
-    int fd = plat_sopen(path.c_str(), CLASSIC_O_RDONLY | CLASSIC_O_BINARY, PLAT_SH_DENYWR, 0);
-    if (fd < 0) {
-      if (errno != EACCES) return false;
-      plat_sleep(50);
-      continue;
-    }
-    char block[32768];
-    int n = 0;
-    while ((n = plat_read(fd, block, sizeof block)) > 0) bytes->append(block, static_cast<size_t>(n));
-    plat_close(fd);
-    return n == 0;
-  }
-  return false;
-}
-
-bool store_exists(const std::string& path) {
-  std::string t = translated(path);
-  return !t.empty() && plat_access(t.c_str(), 0) == 0;
-}
-
-const std::vector<ItemKind>& item_kinds() {
-  static const std::vector<ItemKind> kinds = [] {
-    std::vector<ItemKind> v;
-    for (const ItemType& t : g_item_types) {
-      ItemKind k;
-      k.ctl = t.ctl_name;
-      k.pattern = t.pattern;
-      k.name = k.ctl.substr(0, k.ctl.find('.'));
-      k.extension = k.pattern.substr(k.pattern.rfind('.') + 1);
-      k.param = k.extension == "par";
-      v.push_back(k);
-    }
-    return v;
-  }();
-  return kinds;
-}
-
 const ItemKind* find_kind(const std::string& name) {
   std::string n = lower(name);
   for (const ItemKind& k : item_kinds()) {
@@ -201,8 +155,8 @@ int open_store(Console& c, const std::string& op, const std::string& area_arg,
   if (!store_exists(store->area.path)) {
     return fail(c, op + " " + store->where(), "no such area ('classic init' sets one up)");
   }
-  const char* first = store->kind->folder();
-  const char* second = store->kind->other_folder();
+  const char* first = admin_type_folder(*store->kind);
+  const char* second = admin_other_folder(*store->kind);
   for (const char* folder : {first, second}) {
     std::string path = store->area.path + "\\" + folder + "\\" + store->kind->ctl;
     if (store_exists(path)) {
@@ -214,28 +168,9 @@ int open_store(Console& c, const std::string& op, const std::string& area_arg,
               "the area has no " + store->kind->ctl + " in " + first + " or " + second);
 }
 
-std::string data_file_name(const std::string& pattern, const char* suffix) {
-  char name[XLAT_PATH_SIZE];
-  // Without a folder in the control-file path the library's data-file path
-  // is the bare file name.
-  if (!data_file_path(name, "", pattern.c_str(), suffix)) return "?";
-  return name;
-}
-
 // ---------------------------------------------------------------------------
 // Times and numbers
 // ---------------------------------------------------------------------------
-
-std::string local_time(uint32_t t) {
-  if (t == 0) return "-";
-  std::tm tm;
-  std::memset(&tm, 0, sizeof tm);
-  if (plat_localtime32(t, &tm) != 0) return "?";
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1,
-                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
-  return text;
-}
 
 std::string human_bytes(double bytes) {
   const char* units[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
@@ -330,7 +265,7 @@ int write_item(const Store& s, const std::string& name, const std::string& bytes
 
 std::string native_file(const std::string& arg) {
   if (arg.size() >= 2 && arg[1] == ':' && std::isalpha(static_cast<unsigned char>(arg[0]))) {
-    return plat_native_path(arg.c_str());
+    return admin_native_path(arg);
   }
   return arg;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "admin/admin.h"
 #include "classic.h"
 #include "classic_tool.h"
 
@@ -32,8 +33,12 @@ inline bool ok(int status) { return status == CLASSIC_OK || status == CLASSIC_OK
 // What a status of the library means, in a few words.
 const char* status_text(int status);
 
-// "<what>: <meaning> (status N)".
+// "<what>: <meaning> (status N)", and the OS's reason when an OS call failed
+// since the cause was last cleared: "...: Permission denied: <path>".
 std::string status_line(const std::string& what, int status);
+// Forgets the OS's reason, before an operation whose failure status_line
+// may explain.
+void clear_cause();
 // Writes "classic: <what>: <meaning> (status N)" to err; returns TOOL_FAILED.
 int fail_status(Console& c, const std::string& what, int status);
 // Writes "classic: <what>: <why>" to err; returns TOOL_FAILED.
@@ -56,30 +61,16 @@ struct Area {
 // '\' or a '/').  False and the reason when neither.
 bool resolve_area(const std::string& arg, const std::string& drive, Area* area, std::string* why);
 
-// The bytes of a file as the library's OS layer names it, read while
-// nobody writes it (readers are welcome); a writer that holds the file is
-// given about two seconds to finish.  False when it cannot be read.
-bool read_shared_file(const std::string& path, std::string* bytes);
-
 // The path file operations use for a store path: the library's translation
 // (empty when it has none).
-std::string translated(const std::string& path);
+inline std::string translated(const std::string& path) { return admin_translate(path); }
 // True when the store path (translated) names a file or folder.
-bool store_exists(const std::string& path);
+inline bool store_exists(const std::string& path) { return admin_store_exists(path); }
 
-struct ItemKind {
-  std::string name;       // piece
-  std::string ctl;        // piece.ctl
-  std::string pattern;    // piece%c%c%c.pce
-  std::string extension;  // pce
-  bool param = false;     // a parameter table: its control file is in PARAM
-  const char* folder() const { return param ? "PARAM" : "DATA"; }
-  // Where a control file of this type found in the wrong folder lies.
-  const char* other_folder() const { return param ? "DATA" : "PARAM"; }
-};
+using ItemKind = AdminItemType;
 
 // The 26 item types, in the order of the library's table.
-const std::vector<ItemKind>& item_kinds();
+inline const std::vector<ItemKind>& item_kinds() { return admin_item_types(); }
 // The type named name ("piece", "PIECE" or "piece.ctl"), or null.
 const ItemKind* find_kind(const std::string& name);
 
@@ -98,16 +89,12 @@ struct Store {
 int open_store(Console& c, const std::string& op, const std::string& area_arg,
                const std::string& drive, const std::string& type, Store* store);
 
-// The data-file name of a pattern for a suffix: piece%c%c%c.pce, "aab" ->
-// pieceaab.pce.
-std::string data_file_name(const std::string& pattern, const char* suffix);
-
 // ---------------------------------------------------------------------------
 // Times and numbers
 // ---------------------------------------------------------------------------
 
 // "2024-05-01 13:07:00" in local time; "-" for 0.
-std::string local_time(uint32_t t);
+inline std::string local_time(uint32_t t) { return admin_local_time(t); }
 // "1.2 MiB" and the like.
 std::string human_bytes(double bytes);
 // The text of a signed 8-bit open state: closed, writer, 2 readers.

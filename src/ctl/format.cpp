@@ -10,8 +10,6 @@
 #include "platform/platform.h"
 #include "storage/netxlat.h"
 
-CtlEntry g_window[WINDOW_ENTRIES];
-
 // The exported records belong to the interface: their layout is fixed.
 static_assert(offsetof(CTRL_ENTRY_INFO, name) == 0);
 static_assert(offsetof(CTRL_ENTRY_INFO, open_state) == 26);
@@ -81,12 +79,12 @@ int read_trailer_of(const char* path, int tries, bool wait_after_last, int* vers
   if (!f) return CLASSIC_CANNOT_OPEN;
   std::setvbuf(f, nullptr, _IONBF, 0);
   CtlTrailer t;
-  if (std::fseek(f, -CTL_RECORD_SIZE, SEEK_END) != 0 || std::fread(&t, sizeof t, 1, f) != 1) {
-    std::fclose(f);
+  if (plat_fseek(f, -CTL_RECORD_SIZE, SEEK_END) != 0 || plat_fread(&t, sizeof t, 1, f) != 1) {
+    plat_fclose(f);
     return CLASSIC_IO_ERROR;
   }
-  std::fclose(f);
-  g_trailer = t;
+  plat_fclose(f);
+  ctl_trailer() = t;
   if (version) *version = static_cast<int8_t>(t.version);
   if (lock_state) *lock_state = static_cast<int8_t>(t.lock_state);
   if (total_items) *total_items = t.total_items;
@@ -111,9 +109,9 @@ CtlTrailer new_trailer() {
 }
 
 int classic_create_control_file(const char* path) {
-  int status = classic_netxlat(path, g_translated_path);
+  int status = classic_netxlat(path, translated_path());
   if (status != CLASSIC_OK) return status;
-  int fd = plat_sopen(g_translated_path,
+  int fd = plat_sopen(translated_path(),
                       CLASSIC_O_CREAT | CLASSIC_O_EXCL | CLASSIC_O_TRUNC | CLASSIC_O_WRONLY |
                           CLASSIC_O_BINARY,
                       PLAT_SH_DENYNO, CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
@@ -125,16 +123,18 @@ int classic_create_control_file(const char* path) {
   if (!whole) {
     // A control file without its whole trailer is of no use to anybody and
     // would stand in the way of a new attempt.
-    plat_unlink(g_translated_path);
+    plat_unlink(translated_path());
     return CLASSIC_IO_ERROR;
   }
   return CLASSIC_OK;
 }
 
+int classic_net_ctrl_creat(void) { return classic_create_control_file(XLAT_CTL_PATH); }
+
 int classic_check_trailer(const char* path, int* version, int* lock_state, int* total_items) {
-  int status = classic_netxlat(path, g_translated_path);
+  int status = classic_netxlat(path, translated_path());
   if (status != CLASSIC_OK) return status;
-  return read_trailer_of(g_translated_path, kCheckTrailerTries, true, version, lock_state,
+  return read_trailer_of(translated_path(), kCheckTrailerTries, true, version, lock_state,
                          total_items);
 }
 
@@ -146,9 +146,9 @@ int classic_check_trailer_ex(const char* path, int tries, int* version, int* loc
 
 int read_entry_block(FILE* stream, CtlEntry* buffer, int* count, long end_offset) {
   *count = 0;
-  if (std::ftell(stream) == end_offset) return CLASSIC_NO_MORE;
+  if (plat_ftell(stream) == end_offset) return CLASSIC_NO_MORE;
   std::memset(buffer, 0, WINDOW_BYTES);
-  size_t got = std::fread(buffer, CTL_RECORD_SIZE, WINDOW_ENTRIES, stream);
+  size_t got = plat_fread(buffer, CTL_RECORD_SIZE, WINDOW_ENTRIES, stream);
   if (got == 0) return 0;
   if (got < WINDOW_ENTRIES) {
     // The last record read was the trailer.
@@ -156,6 +156,6 @@ int read_entry_block(FILE* stream, CtlEntry* buffer, int* count, long end_offset
     return *count == 0 ? CLASSIC_NO_MORE : CLASSIC_OK;
   }
   *count = WINDOW_ENTRIES;
-  if (std::ftell(stream) == end_offset) *count = WINDOW_ENTRIES - 1;
+  if (plat_ftell(stream) == end_offset) *count = WINDOW_ENTRIES - 1;
   return CLASSIC_OK;
 }

@@ -10,4 +10,3 @@
 // info are left as they were.
 void fill_entry_info(CTRL_ENTRY_INFO* info, const CtlEntry& entry, bool found);
 
-void reset_lookup_state();

@@ -5,7 +5,8 @@
 #include <cctype>
 #include <cstring>
 
-#include "ctl/dbcs.h"
+#include "base/text.h"
+#include "ctl/state.h"
 #include "platform/platform.h"
 
 namespace {
@@ -33,22 +34,22 @@ static_assert(kCollation['z'] == 0x3B && kCollation['`'] == 0x41 && kCollation[0
 
 // Which routine compares names, chosen from the code page on the first
 // comparison of the process and kept until reset.
-enum class NameMode { unknown, single_byte, double_byte };
-
-NameMode g_mode = NameMode::unknown;
-bool g_lead[256];
+constexpr int kModeUnknown = 0;
+constexpr int kSingleByte = 1;
+constexpr int kDoubleByte = 2;
 
 void ensure_code_page_tables() {
-  if (g_mode != NameMode::unknown) return;
+  CtlState& st = ctl_state();
+  if (st.name_mode != kModeUnknown) return;
   if (plat_cp_max_char_size() <= 1) {
-    std::memset(g_lead, 0, sizeof g_lead);
-    g_mode = NameMode::single_byte;
+    std::memset(st.lead, 0, sizeof st.lead);
+    st.name_mode = kSingleByte;
     return;
   }
   for (int b = 0; b < 256; ++b) {
-    g_lead[b] = plat_is_dbcs_lead_byte(static_cast<unsigned char>(b)) != 0;
+    st.lead[b] = plat_is_dbcs_lead_byte(static_cast<unsigned char>(b)) != 0;
   }
-  g_mode = NameMode::double_byte;
+  st.name_mode = kDoubleByte;
 }
 
 bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
@@ -65,8 +66,8 @@ int digit_run(const unsigned char* p, int limit) {
 // wide; every other byte is its own code.  A lead byte whose trail would lie
 // beyond n, or is NUL, stands alone, so the comparison never reads past n
 // or past the end of a name.
-unsigned character_code(const unsigned char* p, int n, int* width) {
-  if (g_lead[p[0]] && n >= 2 && p[1] != 0) {
+unsigned character_code(const bool* lead, const unsigned char* p, int n, int* width) {
+  if (lead[p[0]] && n >= 2 && p[1] != 0) {
     *width = 2;
     return p[0] * 256u + p[1];
   }
@@ -77,8 +78,9 @@ unsigned character_code(const unsigned char* p, int n, int* width) {
 }  // namespace
 
 void reset_names_state() {
-  g_mode = NameMode::unknown;
-  std::memset(g_lead, 0, sizeof g_lead);
+  CtlState& st = ctl_state();
+  st.name_mode = kModeUnknown;
+  std::memset(st.lead, 0, sizeof st.lead);
 }
 
 void normalize_item_name(char* key, const char* name, int length) {
@@ -111,7 +113,9 @@ int compare_item_names(const char* a, const char* b, int n) {
   ensure_code_page_tables();
   const auto* pa = reinterpret_cast<const unsigned char*>(a);
   const auto* pb = reinterpret_cast<const unsigned char*>(b);
-  const bool dbcs = g_mode == NameMode::double_byte;
+  const CtlState& st = ctl_state();
+  const bool dbcs = st.name_mode == kDoubleByte;
+  const bool* lead = st.lead;
 
   while (n >= 1) {
     if (is_digit(*pa) && is_digit(*pb)) {
@@ -128,7 +132,7 @@ int compare_item_names(const char* a, const char* b, int n) {
       pb += run_a;
       continue;
     }
-    if (!dbcs || (!g_lead[*pa] && !g_lead[*pb] && *pa < 0x80 && *pb < 0x80)) {
+    if (!dbcs || (!lead[*pa] && !lead[*pb] && *pa < 0x80 && *pb < 0x80)) {
       if (kCollation[*pa] != kCollation[*pb]) return kCollation[*pa] - kCollation[*pb];
       if (*pa == 0) return 0;
       ++pa;
@@ -138,8 +142,8 @@ int compare_item_names(const char* a, const char* b, int n) {
     }
     int width_a = 1;
     int width_b = 1;
-    unsigned code_a = character_code(pa, n, &width_a);
-    unsigned code_b = character_code(pb, n, &width_b);
+    unsigned code_a = character_code(lead, pa, n, &width_a);
+    unsigned code_b = character_code(lead, pb, n, &width_b);
     if (code_a != code_b) return static_cast<int>(code_a) - static_cast<int>(code_b);
     if (*pa == 0) return 0;
     pa += width_a;

@@ -17,5 +17,5 @@ void normalize_item_name(char* key, const char* name, int length);
 int compare_item_names(const char* a, const char* b, int n);
 
 // Forgets the code-page tables, so that the next comparison reads the code
-// page again.
+// page again (reset_ctl_state does too).
 void reset_names_state();

@@ -115,13 +115,5 @@ static_assert(offsetof(CtlTrailer, task_id) == 60);
 // unless its trailer was lost.
 bool trailer_is_corrupt(const CtlTrailer& trailer, long trailer_offset);
 
-// Copies text into a fixed field of n bytes as strncpy does: NUL-padded, and
-// without terminator when the text fills the field.
-inline void put_field(char* field, size_t n, const char* text) {
-  size_t len = strnlen(text, n);
-  std::memcpy(field, text, len);
-  std::memset(field + len, 0, n - len);
-}
-
 // A new, empty trailer: "aaa", version 4, everything else zero.
 CtlTrailer new_trailer();

@@ -11,68 +11,63 @@
 #include "classic.h"
 #include "ctl/names.h"
 #include "ctl/session.h"
+#include "ctl/state.h"
 #include "ctl/window.h"
-
-CtlEntry g_entry;
-CtlEntry g_scratch_entry;
-long g_window_loads = 0;
+#include "platform/platform.h"
 
 namespace {
 
-struct Hint {
-  int32_t hash;
-  uint16_t index;
-};
-
-constexpr int kHints = 5;
 // A search of 32767 entries needs about 15 probes and a few window changes;
 // a file whose order is damaged could make the bounds cross, so the number
 // of probes is capped.
 constexpr int kMaxProbes = 256;
 
-Hint g_hints[kHints];
-int g_next_hint = 0;
-
 bool deleted(const CtlEntry& e) { return (e.flags & ENTRY_DELETED) != 0; }
 
 int hint_for(int32_t hash) {
-  for (const Hint& h : g_hints) {
+  for (const CtlSearchHint& h : ctl_state().hints) {
     if (h.hash == hash) return h.index;
   }
   return -1;
 }
 
 void store_hint(int32_t hash, uint16_t index) {
-  for (Hint& h : g_hints) {
+  CtlState& st = ctl_state();
+  for (CtlSearchHint& h : st.hints) {
     if (h.hash == hash) {
       h.index = index;
       return;
     }
   }
-  g_hints[g_next_hint] = Hint{hash, index};
-  g_next_hint = (g_next_hint + 1) % kHints;
+  st.hints[st.next_hint] = CtlSearchHint{hash, index};
+  st.next_hint = (st.next_hint + 1) % CTL_SEARCH_HINTS;
 }
 
 bool seek_record(FILE* stream, long index) {
-  return std::fseek(stream, index * CTL_RECORD_SIZE, SEEK_SET) == 0;
+  return plat_fseek(stream, index * CTL_RECORD_SIZE, SEEK_SET) == 0;
 }
 
 }  // namespace
 
-void reset_search_state() {
-  std::memset(g_hints, 0, sizeof g_hints);
-  g_next_hint = 0;
-  std::memset(&g_entry, 0, sizeof g_entry);
-  std::memset(&g_scratch_entry, 0, sizeof g_scratch_entry);
-  g_window_loads = 0;
-}
+CtlEntry& ctl_entry() { return ctl_state().session.entry; }
+
+CtlEntry& ctl_scratch_entry() { return ctl_state().session.scratch_entry; }
+
+CtlEntry* ctl_window() { return ctl_state().session.window; }
+
+long ctl_window_loads() { return ctl_state().window_loads; }
+
+void count_window_load() { ++ctl_state().window_loads; }
 
 int ctl_find_entry(FILE* stream, const char* key, CtlEntry* out) {
-  uint16_t n = static_cast<uint16_t>(g_trailer_offset / CTL_RECORD_SIZE);
+  const CtlSessionState& session = ctl_state().session;
+  CtlEntry* window = ctl_window();
+  uint16_t n = static_cast<uint16_t>(session.trailer_offset / CTL_RECORD_SIZE);
   if (n == 0) return seek_record(stream, 1) ? CLASSIC_NOT_FOUND : CLASSIC_IO_ERROR;
   uint16_t lo = 0;
   uint16_t hi = static_cast<uint16_t>(n - 1);
-  int hint = hint_for(g_path_hash);
+  const int32_t hash = session.path_hash;
+  int hint = hint_for(hash);
   uint16_t p = (hint >= 0 && hint <= hi) ? static_cast<uint16_t>(hint) : static_cast<uint16_t>(hi / 2);
   bool loaded = false;
   uint16_t ws = 0, we = 0;
@@ -84,27 +79,27 @@ int ctl_find_entry(FILE* stream, const char* key, CtlEntry* out) {
       if (we > hi) we = hi;
       size_t count = static_cast<size_t>(we - ws + 1);
       if (!seek_record(stream, ws) ||
-          std::fread(g_window, CTL_RECORD_SIZE, count, stream) != count) {
+          plat_fread(window, CTL_RECORD_SIZE, count, stream) != count) {
         return CLASSIC_IO_ERROR;
       }
       loaded = true;
-      ++g_window_loads;
+      count_window_load();
     }
     if (p < ws || p > we) return CLASSIC_IO_ERROR;
-    const CtlEntry& e = g_window[p - ws];
+    const CtlEntry& e = window[p - ws];
     int c = deleted(e) ? -1 : compare_item_names(key, e.name, ITEM_NAME_SIZE);
     if (c == 0) {
       if (!seek_record(stream, p + 1L)) return CLASSIC_IO_ERROR;
       if (out) *out = e;
-      store_hint(g_path_hash, p);
+      store_hint(hash, p);
       return CLASSIC_OK;
     }
     if (lo == hi) {
-      store_hint(g_path_hash, p);
+      store_hint(hash, p);
       return seek_record(stream, p + (c > 0 ? 2L : 1L)) ? CLASSIC_NOT_FOUND : CLASSIC_IO_ERROR;
     }
     if (c > 0) {
-      const CtlEntry& last = g_window[we - ws];
+      const CtlEntry& last = window[we - ws];
       if (!deleted(last) && compare_item_names(key, last.name, ITEM_NAME_SIZE) > 0) {
         lo = hi > we ? static_cast<uint16_t>(we + 1) : we;
       } else {
@@ -112,7 +107,7 @@ int ctl_find_entry(FILE* stream, const char* key, CtlEntry* out) {
         lo = hi > p ? static_cast<uint16_t>(p + 1) : p;
       }
     } else {
-      const CtlEntry& first = g_window[0];
+      const CtlEntry& first = window[0];
       if (!deleted(first) && compare_item_names(key, first.name, ITEM_NAME_SIZE) >= 0) {
         if (lo < ws) lo = ws;
         hi = lo < p ? static_cast<uint16_t>(p - 1) : p;

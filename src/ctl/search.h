@@ -9,10 +9,10 @@
 #include "ctl/records.h"
 
 // The entry the last search found (kept when a search finds nothing).
-extern CtlEntry g_entry;
+CtlEntry& ctl_entry();
 // A process-wide record in which item creation builds a new entry, and which
 // searches that must not disturb the current entry fill.
-extern CtlEntry g_scratch_entry;
+CtlEntry& ctl_scratch_entry();
 
 // Searches the normalised 20-byte key among the entries of the control file
 // of the open session.  1: found, copied to out, the stream just after it.
@@ -21,6 +21,6 @@ extern CtlEntry g_scratch_entry;
 int ctl_find_entry(FILE* stream, const char* key, CtlEntry* out);
 
 // Windows of entries read by the searches so far.
-extern long g_window_loads;
-
-void reset_search_state();
+long ctl_window_loads();
+// Counts one window read (the lay-rule search reads windows too).
+void count_window_load();

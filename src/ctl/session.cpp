@@ -7,28 +7,25 @@
 #include "ctl/session.h"
 
 #include <cctype>
+#include <new>
 #include <cstdlib>
 #include <cstring>
 
 #include "classic.h"
-#include "ctl/dbcs.h"
+#include "base/text.h"
+#include "ctl/state.h"
 #include "ctl/types.h"
 #include "errlog/errlog.h"
-#include "locking/lockfile.h"
+#include "base/lockfile.h"
 #include "platform/platform.h"
 #include "storage/netxlat.h"
-
-CtlTrailer g_trailer;
-long g_trailer_offset = 0;
-int32_t g_path_hash = 0;
 
 namespace {
 
 constexpr int kIdentityChars = 15;
 constexpr size_t kLockedOutText = 255;
 
-char g_retained_path[XLAT_PATH_SIZE];
-FILE* g_retained_stream = nullptr;
+CtlState g_ctl;
 
 void give_up(FILE* stream) { classic_lock_close(stream); }
 
@@ -38,15 +35,17 @@ void field_text(char* out, const char* field) {
   out[kIdentityChars] = 0;
 }
 
+// The report names this program's task as far as a session of this process
+// has filled it in: empty before the first trailer was locked.
 void report_locked_out(const char* path) {
   char user[kIdentityChars + 1], node[kIdentityChars + 1], task[kIdentityChars + 1];
-  field_text(user, g_trailer.user);
-  field_text(node, g_trailer.node);
-  field_text(task, g_trailer.task_name);
+  field_text(user, g_ctl.session.trailer.user);
+  field_text(node, g_ctl.session.trailer.node);
+  field_text(task, g_ctl.session.trailer.task_name);
   char text[kLockedOutText + 1];
   std::snprintf(text, sizeof text, "%s\nTask %s locked out of %s\nby user %s running %s (pid = %d) on %s",
-                MSG_UNEXPECTED_LOCK, g_task.name, path, user[0] ? user : "UNKNOWN", task,
-                static_cast<int>(g_trailer.task_id), node);
+                MSG_UNEXPECTED_LOCK, g_ctl.task.name, path, user[0] ? user : "UNKNOWN", task,
+                static_cast<int>(g_ctl.session.trailer.task_id), node);
   // The text holds names read from the file: it is stored as it is, never
   // taken as a template.
   log_error_text(LOG_CLASS_EXECUTION, REPORT_LOCKED_OUT, text);
@@ -54,18 +53,18 @@ void report_locked_out(const char* path) {
 
 // Clears the holder's identity: bytes 10 to 58 of the trailer.
 void clear_identity() {
-  std::memset(g_trailer.user, 0, sizeof g_trailer.user);
-  std::memset(g_trailer.node, 0, sizeof g_trailer.node);
-  std::memset(g_trailer.task_name, 0, sizeof g_trailer.task_name);
-  g_trailer.zero58 = 0;
+  std::memset(g_ctl.session.trailer.user, 0, sizeof g_ctl.session.trailer.user);
+  std::memset(g_ctl.session.trailer.node, 0, sizeof g_ctl.session.trailer.node);
+  std::memset(g_ctl.session.trailer.task_name, 0, sizeof g_ctl.session.trailer.task_name);
+  g_ctl.session.trailer.zero58 = 0;
 }
 
 // Seeks to the trailer and notes its offset; false when the position is bad.
 bool seek_trailer(FILE* stream) {
-  if (std::fseek(stream, -CTL_RECORD_SIZE, SEEK_END) != 0) return false;
-  long pos = std::ftell(stream);
+  if (plat_fseek(stream, -CTL_RECORD_SIZE, SEEK_END) != 0) return false;
+  long pos = plat_ftell(stream);
   if (pos < 0) return false;
-  g_trailer_offset = pos;
+  g_ctl.session.trailer_offset = pos;
   return true;
 }
 
@@ -74,12 +73,12 @@ enum class Look { Go, Retry, Fail };
 // Reads and checks the trailer of a freshly opened file; on Fail the file
 // has been given up and *status says why.
 Look check_trailer(FILE* f, const char* path, int flags, int* status) {
-  if (!seek_trailer(f) || std::fread(&g_trailer, sizeof g_trailer, 1, f) != 1) {
+  if (!seek_trailer(f) || plat_fread(&g_ctl.session.trailer, sizeof g_ctl.session.trailer, 1, f) != 1) {
     give_up(f);
     *status = CLASSIC_IO_ERROR;
     return Look::Fail;
   }
-  if (g_trailer.version != CTL_VERSION && g_trailer.version != CTL_OLD_VERSION) {
+  if (g_ctl.session.trailer.version != CTL_VERSION && g_ctl.session.trailer.version != CTL_OLD_VERSION) {
     give_up(f);
     if (!(flags & CTL_QUIET_VERSION)) {
       log_error_text(LOG_CLASS_EXECUTION, REPORT_VERSION, MSG_VERSION_MISMATCH);
@@ -87,8 +86,8 @@ Look check_trailer(FILE* f, const char* path, int flags, int* status) {
     *status = CLASSIC_BAD_VERSION;
     return Look::Fail;
   }
-  if (trailer_is_corrupt(g_trailer, g_trailer_offset)) {
-    if (std::getenv("NORECOVER") || !recover_trailer_suffix(g_translated_path)) {
+  if (trailer_is_corrupt(g_ctl.session.trailer, g_ctl.session.trailer_offset)) {
+    if (std::getenv("NORECOVER") || !recover_trailer_suffix(translated_path())) {
       log_error_text(LOG_CLASS_EXECUTION, REPORT_NOT_RECOVERED, MSG_TRAILER_NOT_RECOVERED);
       give_up(f);
       *status = CLASSIC_IO_ERROR;
@@ -96,7 +95,7 @@ Look check_trailer(FILE* f, const char* path, int flags, int* status) {
     }
     log_error_text(LOG_CLASS_EXECUTION, REPORT_RECOVERED, MSG_TRAILER_RECOVERED);
   }
-  if (g_trailer.lock_state == LOCK_SESSION) {
+  if (g_ctl.session.trailer.lock_state == LOCK_SESSION) {
     // The OS lock was ours, yet the trailer says another session holds the
     // file: its holder died inside a session, or is another program that
     // does not take the OS lock.
@@ -104,7 +103,7 @@ Look check_trailer(FILE* f, const char* path, int flags, int* status) {
     report_locked_out(path);
     return Look::Retry;
   }
-  if (g_trailer.lock_state == LOCK_AREA) {
+  if (g_ctl.session.trailer.lock_state == LOCK_AREA) {
     if (!(flags & CTL_AREA_LOCK)) {
       give_up(f);
       *status = CLASSIC_AREA_LOCKED;
@@ -120,13 +119,13 @@ Look check_trailer(FILE* f, const char* path, int flags, int* status) {
 
 // Marks the current trailer as held by this program.
 void lock_trailer() {
-  g_trailer.lock_state = LOCK_SESSION;
-  g_trailer.lock_marker = 1;
-  if (g_task.id == -1) init_task_identity();
+  g_ctl.session.trailer.lock_state = LOCK_SESSION;
+  g_ctl.session.trailer.lock_marker = 1;
+  const TaskIdentity& task = task_identity();
   clear_identity();
-  put_field(g_trailer.node, kIdentityChars, g_task.node);
-  put_field(g_trailer.task_name, kIdentityChars, g_task.name);
-  g_trailer.task_id = g_task.id;
+  put_field(g_ctl.session.trailer.node, kIdentityChars, task.node);
+  put_field(g_ctl.session.trailer.task_name, kIdentityChars, task.name);
+  g_ctl.session.trailer.task_id = task.id;
 }
 
 }  // namespace
@@ -146,16 +145,50 @@ int32_t path_hash(const char* path) {
 }
 
 void drop_retained_control_file() {
-  g_retained_path[0] = 0;
-  g_retained_stream = nullptr;
+  g_ctl.retained_path[0] = 0;
+  g_ctl.retained_stream = nullptr;
 }
 
-void reset_session_state() {
-  if (g_retained_stream) classic_lock_close(g_retained_stream);
-  drop_retained_control_file();
-  std::memset(&g_trailer, 0, sizeof g_trailer);
-  g_trailer_offset = 0;
-  g_path_hash = 0;
+CtlState& ctl_state() { return g_ctl; }
+
+CtlTrailer& ctl_trailer() { return g_ctl.session.trailer; }
+
+long ctl_trailer_offset() { return g_ctl.session.trailer_offset; }
+
+void ctl_set_trailer_offset(long offset) { g_ctl.session.trailer_offset = offset; }
+
+void reset_ctl_state() {
+  if (g_ctl.retained_stream) classic_lock_close(g_ctl.retained_stream);
+  std::memset(&g_ctl, 0, sizeof g_ctl);
+  classic_blk_count = 0;
+}
+
+int CtlSession::open(const char* path, int flags) {
+  close();
+  flags_ = flags;
+  status_ = ctl_open(&stream_, path, flags);
+  if (!ctl_opened(status_)) stream_ = nullptr;
+  return status_;
+}
+
+int CtlSession::close() { return close(flags_); }
+
+int CtlSession::close(int flags) {
+  if (!stream_) return CLASSIC_OK;
+  FILE* stream = stream_;
+  stream_ = nullptr;
+  return ctl_close(stream, flags, status_);
+}
+
+struct CtlStateKeeper::Saved {
+  CtlSessionState session;
+};
+
+CtlStateKeeper::CtlStateKeeper() : saved_(new (std::nothrow) Saved{g_ctl.session}) {}
+
+CtlStateKeeper::~CtlStateKeeper() {
+  if (saved_) g_ctl.session = saved_->session;
+  delete saved_;
 }
 
 int ctl_open(FILE** stream, const char* path, int flags) {
@@ -167,17 +200,17 @@ int ctl_open(FILE** stream, const char* path, int flags) {
     FILE* f = nullptr;
     bool removable = on_removable_drive(path);
     if (removable) status = CLASSIC_OK_REMOVABLE;
-    int translated = classic_netxlat(path, g_translated_path);
+    int translated = classic_netxlat(path, translated_path());
     if (translated != CLASSIC_OK) return translated;
     if (removable && (flags & CTL_READ)) {
-      g_path_hash = path_hash(g_translated_path);
-      f = classic_lock_open(g_translated_path, CLASSIC_O_RDONLY | CLASSIC_O_BINARY,
+      g_ctl.session.path_hash = path_hash(translated_path());
+      f = classic_lock_open(translated_path(), CLASSIC_O_RDONLY | CLASSIC_O_BINARY,
                             CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
     } else {
-      if (g_retained_stream && equal_nocase(g_translated_path, g_retained_path)) {
+      if (g_ctl.retained_stream && equal_nocase(translated_path(), g_ctl.retained_path)) {
         // The session that retained the file goes on: its trailer is still
         // the current one.
-        FILE* retained = g_retained_stream;
+        FILE* retained = g_ctl.retained_stream;
         drop_retained_control_file();
         if (!seek_trailer(retained)) {
           classic_lock_close(retained);
@@ -186,8 +219,8 @@ int ctl_open(FILE** stream, const char* path, int flags) {
         *stream = retained;
         return CLASSIC_OK;
       }
-      g_path_hash = path_hash(g_translated_path);
-      f = classic_lock_open(g_translated_path, CLASSIC_O_RDWR | CLASSIC_O_BINARY,
+      g_ctl.session.path_hash = path_hash(translated_path());
+      f = classic_lock_open(translated_path(), CLASSIC_O_RDWR | CLASSIC_O_BINARY,
                             CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
     }
     if (!f) return CLASSIC_CANNOT_OPEN;
@@ -210,13 +243,13 @@ int ctl_open(FILE** stream, const char* path, int flags) {
       *stream = f;
       return status;
     }
-    if (std::fwrite(&g_trailer, sizeof g_trailer, 1, f) != 1) {
+    if (plat_fwrite(&g_ctl.session.trailer, sizeof g_ctl.session.trailer, 1, f) != 1) {
       give_up(f);
       return CLASSIC_IO_ERROR;
     }
-    if (status == CLASSIC_OK && !g_retained_stream) {
-      std::snprintf(g_retained_path, sizeof g_retained_path, "%s", g_translated_path);
-      g_retained_stream = f;
+    if (status == CLASSIC_OK && !g_ctl.retained_stream) {
+      std::snprintf(g_ctl.retained_path, sizeof g_ctl.retained_path, "%s", translated_path());
+      g_ctl.retained_stream = f;
     }
     *stream = f;
     return status;
@@ -225,15 +258,15 @@ int ctl_open(FILE** stream, const char* path, int flags) {
 
 int ctl_close(FILE* stream, int flags, int status) {
   if (!stream) return CLASSIC_IO_ERROR;
-  if (stream == g_retained_stream) {
-    if (g_retained_path[0] && (flags & CTL_RETAIN)) return CLASSIC_OK;
+  if (stream == g_ctl.retained_stream) {
+    if (g_ctl.retained_path[0] && (flags & CTL_RETAIN)) return CLASSIC_OK;
     drop_retained_control_file();
   }
   if (!seek_trailer(stream)) {
     classic_lock_close(stream);
     return CLASSIC_IO_ERROR;
   }
-  if (trailer_is_corrupt(g_trailer, g_trailer_offset)) {
+  if (trailer_is_corrupt(g_ctl.session.trailer, g_ctl.session.trailer_offset)) {
     log_error_text(LOG_CLASS_EXECUTION, REPORT_MADE_CORRUPT, MSG_TRAILER_MADE_CORRUPT);
     if (std::getenv("ZELTORA")) {
       // The trailer is not written; the file is still released so that this
@@ -242,27 +275,27 @@ int ctl_close(FILE* stream, int flags, int status) {
       return CLASSIC_IO_ERROR;
     }
   }
-  if (!(flags & CTL_KEEP_LOCK_STATE)) g_trailer.lock_state = LOCK_FREE;
+  if (!(flags & CTL_KEEP_LOCK_STATE)) g_ctl.session.trailer.lock_state = LOCK_FREE;
   clear_identity();
   int result = CLASSIC_OK;
   if (status != CLASSIC_OK_REMOVABLE || (flags & CTL_UPDATE)) {
-    if (std::fwrite(&g_trailer, sizeof g_trailer, 1, stream) != 1) result = CLASSIC_IO_ERROR;
+    if (plat_fwrite(&g_ctl.session.trailer, sizeof g_ctl.session.trailer, 1, stream) != 1) result = CLASSIC_IO_ERROR;
   }
   classic_lock_close(stream);
   return result;
 }
 
 int classic_ctl_file_stats(const char* path, CTRL_TRAILER_INFO* info) {
-  FILE* stream = nullptr;
-  int status = ctl_open(&stream, path, CTL_READ);
+  CtlSession session;
+  int status = session.open(path, CTL_READ);
   if (!ctl_opened(status)) return status;
   if (info) {
-    std::memcpy(info->suffix, g_trailer.suffix, 3);
-    info->next_slot = g_trailer.next_slot;
-    info->total_items = g_trailer.total_items;
-    info->open_count = g_trailer.open_count;
-    info->lock_marker = g_trailer.lock_marker;
-    info->version = g_trailer.version;
+    std::memcpy(info->suffix, g_ctl.session.trailer.suffix, 3);
+    info->next_slot = g_ctl.session.trailer.next_slot;
+    info->total_items = g_ctl.session.trailer.total_items;
+    info->open_count = g_ctl.session.trailer.open_count;
+    info->lock_marker = g_ctl.session.trailer.lock_marker;
+    info->version = g_ctl.session.trailer.version;
   }
-  return ctl_close(stream, CTL_READ, status);
+  return session.close();
 }

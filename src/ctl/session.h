@@ -25,11 +25,10 @@ constexpr int CTL_ATTEMPTS = 41;
 
 // The trailer of the control file last opened or read; operations update its
 // counters in memory and the session close writes it back.
-extern CtlTrailer g_trailer;
+CtlTrailer& ctl_trailer();
 // The offset of the trailer in the current control file: 64 x entries.
-extern long g_trailer_offset;
-// The hash of the last translated control-file path (for search hints).
-extern int32_t g_path_hash;
+long ctl_trailer_offset();
+void ctl_set_trailer_offset(long offset);
 
 // Opens a session on the control file at path (as the caller gave it).
 // Returns 1, or 1000 on drive A: or B: (both success), else 1002, 1012,
@@ -59,4 +58,50 @@ int32_t path_hash(const char* path);
 // Drops the retained control file without writing (the caller releases it).
 void drop_retained_control_file();
 
-void reset_session_state();
+// A control-file session owned by one object: open() starts it, close() or,
+// on every other way out of the object's scope, the destructor ends it, so
+// that no path can leave a control file locked in this process.
+class CtlSession {
+ public:
+  CtlSession() = default;
+  ~CtlSession() { close(); }
+  CtlSession(const CtlSession&) = delete;
+  CtlSession& operator=(const CtlSession&) = delete;
+
+  // ctl_open's status; the session is open when it is 1 or 1000.
+  int open(const char* path, int flags);
+  bool is_open() const { return stream_ != nullptr; }
+  // What open returned (1000 on drive A: or B:).
+  int status() const { return status_; }
+  FILE* stream() const { return stream_; }
+  // Ends the session with the flags it was opened with, or with flags:
+  // ctl_close's result, or 1 when it was not open.
+  int close();
+  int close(int flags);
+
+ private:
+  FILE* stream_ = nullptr;
+  int status_ = 0;
+  int flags_ = 0;
+};
+
+// Keeps the whole state of the current session (trailer, its offset, the
+// path hash, the current and scratch entries, the entry window) aside for
+// the life of the object, for a session nested in the middle of another
+// operation (a translation look-up); the destructor puts it back.
+class CtlStateKeeper {
+ public:
+  CtlStateKeeper();
+  ~CtlStateKeeper();
+  CtlStateKeeper(const CtlStateKeeper&) = delete;
+  CtlStateKeeper& operator=(const CtlStateKeeper&) = delete;
+
+ private:
+  struct Saved;
+  Saved* saved_;
+};
+
+// The control-file layer's process-wide state back to its value at load: a
+// retained control file is released, the trailer, entries, window, hints,
+// task identity and code-page tables forgotten, classic_blk_count 0.
+void reset_ctl_state();

@@ -4,8 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ctl/dbcs.h"
+#include "base/text.h"
 #include "ctl/session.h"
+#include "ctl/state.h"
 #include "platform/platform.h"
 #include "storage/hostinfo.h"
 #include "storage/netxlat.h"
@@ -25,8 +26,6 @@ const ItemType g_item_types[ITEM_TYPE_COUNT] = {
     {"pcels.ctl", "pcels%c%c%c.pls"}, {"plot.ctl", "plot%c%c%c.plo"},
     {"mext.ctl", "mext%c%c%c.mex"},   {"cut.ctl", "cut%c%c%c.cut"},
 };
-
-TaskIdentity g_task = {-1, {0}, {0}};
 
 namespace {
 
@@ -53,14 +52,6 @@ const ItemType* find_item_type(const char* ctl_name) {
   return nullptr;
 }
 
-void suffix_of(int number, char* suffix) {
-  suffix[0] = static_cast<char>('a' + number / (26 * 26));
-  suffix[1] = static_cast<char>('a' + number / 26 % 26);
-  suffix[2] = static_cast<char>('a' + number % 26);
-}
-
-int32_t task_id() { return TASK_ID_CLASSIC; }
-
 const char* task_name_of(int32_t id) {
   for (const TaskName& t : kTaskNames) {
     if (t.id == id) return t.name;
@@ -68,13 +59,16 @@ const char* task_name_of(int32_t id) {
   return "UNKNOWN";
 }
 
-void init_task_identity() {
-  std::snprintf(g_task.node, sizeof g_task.node, "%s", host_info().node);
-  g_task.id = task_id();
-  std::snprintf(g_task.name, sizeof g_task.name, "%s", task_name_of(g_task.id));
+const TaskIdentity& task_identity() {
+  CtlState& st = ctl_state();
+  if (!st.task_filled) {
+    std::snprintf(st.task.node, sizeof st.task.node, "%s", host_info().node);
+    st.task.id = task_id();
+    std::snprintf(st.task.name, sizeof st.task.name, "%s", task_name_of(st.task.id));
+    st.task_filled = true;
+  }
+  return st.task;
 }
-
-void reset_types_state() { g_task = TaskIdentity{-1, {0}, {0}}; }
 
 int recover_trailer_suffix(const char* path) {
   const char* base = find_last_char(path, '\\');
@@ -82,7 +76,7 @@ int recover_trailer_suffix(const char* path) {
   base = base ? base + 1 : path;
   const ItemType* type = find_item_type(base);
   if (!type) return 0;
-  long entries = g_trailer_offset / CTL_RECORD_SIZE;
+  long entries = ctl_trailer_offset() / CTL_RECORD_SIZE;
   for (long counter = (entries + SLOTS_PER_DATA_FILE - 1) / SLOTS_PER_DATA_FILE;
        counter < SUFFIX_COUNT; ++counter) {
     char suffix[3];
@@ -90,8 +84,8 @@ int recover_trailer_suffix(const char* path) {
     char data_path[XLAT_PATH_SIZE];
     if (!data_file_path(data_path, path, type->pattern, suffix)) return 0;
     if (plat_access(data_path, 0) == 0) continue;
-    std::memcpy(g_trailer.suffix, suffix, 3);
-    g_trailer.next_slot = 0;
+    std::memcpy(ctl_trailer().suffix, suffix, 3);
+    ctl_trailer().next_slot = 0;
     return 1;
   }
   return 0;

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "base/names.h"
+
 // One row of the item type table: the control-file name and the data-file
 // pattern (the type name, three %c for the suffix, a point, an extension).
 struct ItemType {
@@ -17,29 +19,18 @@ extern const ItemType g_item_types[ITEM_TYPE_COUNT];
 // The row whose control-file name equals name without regard to case.
 const ItemType* find_item_type(const char* ctl_name);
 
-// Data-file suffixes are base-26 numbers written with the letters a to z,
-// most significant first: aaa is 0, zzz is 17575.
-constexpr int SUFFIX_COUNT = 17576;
-constexpr int SLOTS_PER_DATA_FILE = 8;
-// Writes the suffix of number (0 <= number < SUFFIX_COUNT).
-void suffix_of(int number, char* suffix);
-
-// The task id of this library, written into every trailer it locks.
-constexpr int32_t TASK_ID_CLASSIC = 66;
-int32_t task_id();
-
 struct TaskIdentity {
-  int32_t id;      // -1 until filled
+  int32_t id;      // this library's task id
   char name[32];   // upper-case name of the program with that id
   char node[32];   // the workstation's node name
 };
-extern TaskIdentity g_task;
+// This program's identity, filled on first use (the first session that
+// locks a trailer).
+const TaskIdentity& task_identity();
 
 // The name the task-name table gives a task id ("UNKNOWN" for others).
 const char* task_name_of(int32_t id);
 
-// Fills the task identity from the host configuration; once per process.
-void init_task_identity();
 
 // Puts a free data-file suffix and slot 0 into the current trailer, searching
 // from the number of data files the control file's entries fill.  path is
@@ -47,4 +38,3 @@ void init_task_identity();
 // type is unknown or every suffix is taken.
 int recover_trailer_suffix(const char* path);
 
-void reset_types_state();

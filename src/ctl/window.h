@@ -9,6 +9,7 @@
 constexpr int WINDOW_ENTRIES = 32;
 constexpr int WINDOW_BYTES = WINDOW_ENTRIES * CTL_RECORD_SIZE;
 
-extern CtlEntry g_window[WINDOW_ENTRIES];
+// The window's first entry.
+CtlEntry* ctl_window();
 
-static_assert(sizeof(g_window) == 2048);
+static_assert(WINDOW_BYTES == 2048);

@@ -16,9 +16,8 @@
 #include <string>
 
 #include "classic.h"
-#include "ctl/types.h"
 #include "errlog/log_format.h"
-#include "locking/lockfile.h"
+#include "base/lockfile.h"
 #include "platform/platform.h"
 
 const char* const g_messages[MSG_COUNT] = {
@@ -135,7 +134,7 @@ void store(const Report& report, uint32_t when, int8_t error_class, uint16_t cod
     return;
   }
   LOG_HEADER header = {0, 0, 0};
-  if (std::fseek(log, 0, SEEK_SET) == 0 && std::fread(&header, sizeof header, 1, log) != 1) {
+  if (plat_fseek(log, 0, SEEK_SET) == 0 && plat_fread(&header, sizeof header, 1, log) != 1) {
     header = LOG_HEADER{0, 0, 0};
   }
   header.oldest %= LOG_SLOTS;
@@ -155,11 +154,11 @@ void store(const Report& report, uint32_t when, int8_t error_class, uint16_t cod
   for (int i = 0; i < report.line_count; ++i) {
     std::snprintf(record.lines[i], LOG_LINE_SIZE, "%.*s", LOG_LINE_CHARS, report.lines[i].c_str());
   }
-  if (std::fseek(log, log_slot_offset(header.next), SEEK_SET) == 0) {
-    std::fwrite(&record, sizeof record, 1, log);
+  if (plat_fseek(log, log_slot_offset(header.next), SEEK_SET) == 0) {
+    plat_fwrite(&record, sizeof record, 1, log);
   }
   header.next = (header.next + 1) % LOG_SLOTS;
-  if (std::fseek(log, 0, SEEK_SET) == 0) std::fwrite(&header, sizeof header, 1, log);
+  if (plat_fseek(log, 0, SEEK_SET) == 0) plat_fwrite(&header, sizeof header, 1, log);
   classic_lock_close(log);
 }
 
@@ -171,10 +170,14 @@ Report make_report(uint32_t when, int8_t error_class, uint16_t code, const std::
 }
 
 void report(int8_t error_class, uint16_t code, const std::string& message) try {
+  // The log's own failures are not the cause of what is being reported.
+  plat_cause before;
+  bool had_cause = plat_get_cause(&before);
   uint32_t now = plat_time32();
   Report r = make_report(now, error_class, code, message);
   if (error_class == LOG_CLASS_FATAL) fatal_popup(r.text.c_str());
   store(r, now, error_class, code);
+  plat_set_cause(had_cause ? &before : nullptr);
 } catch (...) {
   // A report that cannot even be formatted (memory exhausted) is lost; the
   // caller's operation goes on.
@@ -184,6 +187,10 @@ void report(int8_t error_class, uint16_t code, const std::string& message) try {
 
 std::string report_text(uint32_t when, int8_t error_class, uint16_t code, const std::string& message) {
   return make_report(when, error_class, code, message).text;
+}
+
+void report_lock_timeout() {
+  log_error_text(LOG_CLASS_EXECUTION, REPORT_LOCK_TIMEOUT, MSG_LOCK_TIMEOUT);
 }
 
 void fatal_popup(const char* text) { plat_message_box(text, "FATAL ERROR", PLAT_MB_OK_TASKMODAL); }

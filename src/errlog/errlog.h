@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/names.h"
+
 // Error classes.
 constexpr int8_t LOG_CLASS_DEBUG = 0;
 constexpr int8_t LOG_CLASS_STATE = 1;
@@ -55,8 +57,6 @@ constexpr const char* MSG_RUN_KORVISK =
     "INVARIANT FAILURE. Recover trailer FAILED! please run korvisk.";
 constexpr const char* MSG_TRAILER_MADE_CORRUPT = "INVARIANT FAILURE. trailer MADE corrupt.";
 
-// The shared log file.
-constexpr const char* LOG_PATH = "C:\\USERROOT\\SYSTEM\\ERROR\\LOGFILE.DAT";
 
 // Stores a report.  The message is used in one of four ways, tested in this
 // order: it holds "%1%" (a positional template, fed with the following C

@@ -12,7 +12,7 @@
 #include "ctl/session.h"
 #include "items/datafile.h"
 #include "items/items.h"
-#include "locking/lockfile.h"
+#include "base/lockfile.h"
 #include "platform/platform.h"
 #include "storage/netxlat.h"
 
@@ -31,8 +31,8 @@ bool worth_waiting(int status, const char* ctl_path) {
       return true;
     case CLASSIC_CANNOT_OPEN:
       // Held beyond the opener's attempts, as long as the file is there.
-      return classic_netxlat(ctl_path, g_translated_path) == CLASSIC_OK &&
-             plat_access(g_translated_path, 0) == 0;
+      return classic_netxlat(ctl_path, translated_path()) == CLASSIC_OK &&
+             plat_access(translated_path(), 0) == 0;
     default:
       return false;
   }
@@ -41,22 +41,22 @@ bool worth_waiting(int status, const char* ctl_path) {
 // Fixes the size of an item whose creator closes it; false on a failed seek,
 // read or write.
 bool finish_writer(FILE* stream) {
-  if (std::fseek(stream, 0, SEEK_END) != 0) return false;
-  long end = std::ftell(stream);
-  if (end < 0 || std::fseek(stream, 0, SEEK_SET) != 0 ||
-      std::fread(&g_data_header, sizeof g_data_header, 1, stream) != 1) {
+  if (plat_fseek(stream, 0, SEEK_END) != 0) return false;
+  long end = plat_ftell(stream);
+  if (end < 0 || plat_fseek(stream, 0, SEEK_SET) != 0 ||
+      plat_fread(&data_header(), sizeof data_header(), 1, stream) != 1) {
     return false;
   }
-  SlotRecord* slot = slot_of(g_entry);
+  SlotRecord* slot = slot_of(ctl_entry());
   if (!slot) return false;
   if (slot->data_length < 0) {
     long length = end - static_cast<long>(slot->data_offset);
     if (length < 0) length = 0;
     slot->data_length = static_cast<int32_t>(length);
-    g_entry.size = slot->data_length;
+    ctl_entry().size = slot->data_length;
     if (!write_data_header(stream)) return false;
   }
-  g_entry.open_state = 0;
+  ctl_entry().open_state = 0;
   return true;
 }
 
@@ -66,59 +66,49 @@ int classic_close_item(const char* ctl_path, const char* name, FILE* stream) {
   if (!stream || !ctl_path) return CLASSIC_IO_ERROR;
   char key[ITEM_NAME_SIZE];
   normalize_item_name(key, name ? name : "", ITEM_NAME_SIZE);
-  FILE* ctl = nullptr;
 
   if (on_removable_drive(ctl_path)) {
     // A reader on a removable drive left no mark: a read session tells.
-    int status = ctl_open(&ctl, ctl_path, CTL_READ);
+    CtlSession reader;
+    int status = reader.open(ctl_path, CTL_READ);
     if (!ctl_opened(status)) return status;
-    int found = ctl_find_entry(ctl, key, &g_entry);
-    int8_t state = g_entry.open_state;
-    ctl_close(ctl, CTL_READ, status);
+    int found = ctl_find_entry(reader.stream(), key, &ctl_entry());
+    int8_t state = ctl_entry().open_state;
+    reader.close();
     if (found != CLASSIC_OK) return found;
     if (state == 0) {
-      std::fclose(stream);
+      plat_fclose(stream);
       return CLASSIC_OK;
     }
   }
 
-  int status = ctl_open(&ctl, ctl_path, CTL_UPDATE);
+  CtlSession session;
+  int status = session.open(ctl_path, CTL_UPDATE);
   while (!ctl_opened(status)) {
     if (!worth_waiting(status, ctl_path)) return status;
     lock_wait(1, kSessionPause);
-    status = ctl_open(&ctl, ctl_path, CTL_UPDATE);
+    status = session.open(ctl_path, CTL_UPDATE);
   }
-  int found = ctl_find_entry(ctl, key, &g_entry);
-  if (found != CLASSIC_OK) {
-    ctl_close(ctl, CTL_UPDATE, status);
-    return found;
-  }
+  FILE* ctl = session.stream();
+  int found = ctl_find_entry(ctl, key, &ctl_entry());
+  if (found != CLASSIC_OK) return found;
   bool unmarked = false;
-  if (g_entry.open_state > 0) {
-    --g_entry.open_state;
+  if (ctl_entry().open_state > 0) {
+    --ctl_entry().open_state;
   } else {
-    if (g_entry.open_state == 0) {
-      if (status != CLASSIC_OK_REMOVABLE) {
-        ctl_close(ctl, CTL_UPDATE, status);
-        return CLASSIC_NOT_OPEN;
-      }
+    if (ctl_entry().open_state == 0) {
+      if (status != CLASSIC_OK_REMOVABLE) return CLASSIC_NOT_OPEN;
       unmarked = true;
     }
-    if (!finish_writer(stream)) {
-      ctl_close(ctl, CTL_UPDATE, status);
-      return CLASSIC_IO_ERROR;
-    }
+    if (!finish_writer(stream)) return CLASSIC_IO_ERROR;
   }
-  std::fclose(stream);
-  if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0) {
-    ctl_close(ctl, CTL_UPDATE, status);
-    return CLASSIC_IO_ERROR;
-  }
+  plat_fclose(stream);
+  if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0) return CLASSIC_IO_ERROR;
   bool written = true;
   if (!(status == CLASSIC_OK_REMOVABLE && unmarked)) {
-    written = std::fwrite(&g_entry, sizeof g_entry, 1, ctl) == 1;
+    written = plat_fwrite(&ctl_entry(), sizeof ctl_entry(), 1, ctl) == 1;
   }
-  if (g_trailer.open_count > 0) --g_trailer.open_count;
-  ctl_close(ctl, CTL_UPDATE, status);
+  if (ctl_trailer().open_count > 0) --ctl_trailer().open_count;
+  session.close();
   return written ? CLASSIC_OK : CLASSIC_IO_ERROR;
 }

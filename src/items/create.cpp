@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/text.h"
 #include "ctl/search.h"
 #include "ctl/session.h"
 #include "ctl/types.h"
@@ -74,9 +75,9 @@ void stamp_new_slot(SlotRecord& slot, int mode, const CTRL_ENTRY_INFO* info, con
 // to a fresh data file (the next attempt creates the item there), or report
 // that it cannot be repaired.
 int repair_stale_trailer(const char* ctl_path, uint16_t failed_report) {
-  int status = classic_netxlat(ctl_path, g_translated_path);
+  int status = classic_netxlat(ctl_path, translated_path());
   if (status != CLASSIC_OK) return status;
-  if (!std::getenv("NORECOVER") && recover_trailer_suffix(g_translated_path)) {
+  if (!std::getenv("NORECOVER") && recover_trailer_suffix(translated_path())) {
     log_error_text(LOG_CLASS_EXECUTION, REPORT_STALE_RECOVERED, MSG_TRAILER_RECOVERED);
     return CLASSIC_LOCKED;
   }
@@ -95,16 +96,16 @@ bool open_data_stream(FILE** stream) {
 int take_first_slot(FILE** stream, const char* ctl_path, uint32_t now, int mode,
                     const CTRL_ENTRY_INFO* info, const CtlEntry* old, const char* key,
                     const char* user) {
-  if (plat_access(g_translated_path, 0) == 0) return repair_stale_trailer(ctl_path, REPORT_FILE_EXISTS);
-  int fd = plat_sopen(g_translated_path,
+  if (plat_access(translated_path(), 0) == 0) return repair_stale_trailer(ctl_path, REPORT_FILE_EXISTS);
+  int fd = plat_sopen(translated_path(),
                       CLASSIC_O_RDWR | CLASSIC_O_CREAT | CLASSIC_O_TRUNC | CLASSIC_O_BINARY,
                       PLAT_SH_DENYNO, CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
   if (fd < 0) return CLASSIC_IO_ERROR;
   plat_close(fd);
   if (!open_data_stream(stream)) return CLASSIC_IO_ERROR;
-  std::memset(&g_data_header, 0, sizeof g_data_header);
-  g_data_header.version = g_trailer.version;
-  SlotRecord& slot = g_data_header.slots[0];
+  std::memset(&data_header(), 0, sizeof data_header());
+  data_header().version = ctl_trailer().version;
+  SlotRecord& slot = data_header().slots[0];
   slot.data_length = -1;
   stamp_new_slot(slot, mode, info, old, user, now);
   put_field(slot.name, ITEM_NAME_SIZE, key);
@@ -117,12 +118,12 @@ int take_next_slot(FILE** stream, int s, const char* ctl_path, uint32_t now, int
                    const CTRL_ENTRY_INFO* info, const CtlEntry* old, const char* key,
                    const char* user) {
   if (!open_data_stream(stream)) return CLASSIC_IO_ERROR;
-  if (std::fread(&g_data_header, sizeof g_data_header, 1, *stream) != 1) {
+  if (plat_fread(&data_header(), sizeof data_header(), 1, *stream) != 1) {
     close_data(stream);
     return CLASSIC_IO_ERROR;
   }
-  SlotRecord& slot = g_data_header.slots[s];
-  const SlotRecord& previous = g_data_header.slots[s - 1];
+  SlotRecord& slot = data_header().slots[s];
+  const SlotRecord& previous = data_header().slots[s - 1];
   if (slot.data_length != 0) {
     close_data(stream);
     return repair_stale_trailer(ctl_path, REPORT_SLOT_TAKEN);
@@ -143,7 +144,7 @@ int take_next_slot(FILE** stream, int s, const char* ctl_path, uint32_t now, int
   put_field(slot.name, ITEM_NAME_SIZE, key);
   int r = commit_data_header(stream, REPORT_FLUSH_FILL);
   if (r != CLASSIC_OK) return r;
-  if (std::fseek(*stream, static_cast<long>(slot.data_offset), SEEK_SET) != 0) {
+  if (plat_fseek(*stream, static_cast<long>(slot.data_offset), SEEK_SET) != 0) {
     close_data(stream);
     return CLASSIC_IO_ERROR;
   }
@@ -151,7 +152,7 @@ int take_next_slot(FILE** stream, int s, const char* ctl_path, uint32_t now, int
 }
 
 bool write_record_at(FILE* ctl, long pos, const void* record) {
-  return std::fseek(ctl, pos, SEEK_SET) == 0 && std::fwrite(record, CTL_RECORD_SIZE, 1, ctl) == 1;
+  return plat_fseek(ctl, pos, SEEK_SET) == 0 && plat_fwrite(record, CTL_RECORD_SIZE, 1, ctl) == 1;
 }
 
 }  // namespace
@@ -159,28 +160,28 @@ bool write_record_at(FILE* ctl, long pos, const void* record) {
 int create_item(FILE* ctl, FILE** stream, int mode, const char* key, const char* ctl_path,
                 const char* pattern, const CTRL_ENTRY_INFO* info, const CtlEntry* old,
                 const char* user) {
-  if (g_trailer_offset / CTL_RECORD_SIZE >= CTL_MAX_ENTRIES) return CLASSIC_CTL_FULL;
+  if (ctl_trailer_offset() / CTL_RECORD_SIZE >= CTL_MAX_ENTRIES) return CLASSIC_CTL_FULL;
   if ((mode & ITEM_GIVEN_STAMPS) && !info) return CLASSIC_IO_ERROR;
   if (mode & ITEM_REPLACE) {
     if (old->open_state < 0) return CLASSIC_LOCKED;
     if (old->open_state > 0) return CLASSIC_READERS_PRESENT;
   }
-  std::memset(&g_scratch_entry, 0, sizeof g_scratch_entry);
-  int s = g_trailer.next_slot;
+  std::memset(&ctl_scratch_entry(), 0, sizeof ctl_scratch_entry());
+  int s = ctl_trailer().next_slot;
   if (s >= DATA_SLOTS) return CLASSIC_IO_ERROR;  // a trailer no creation could have written
-  int status = translate_data_file(ctl_path, pattern, g_trailer.suffix);
+  int status = translate_data_file(ctl_path, pattern, ctl_trailer().suffix);
   if (status != CLASSIC_OK) return status;
 
   uint32_t now = plat_time32();
   int r = s == 0 ? take_first_slot(stream, ctl_path, now, mode, info, old, key, user)
                  : take_next_slot(stream, s, ctl_path, now, mode, info, old, key, user);
   if (r != CLASSIC_OK) return r;
-  const SlotRecord& slot = g_data_header.slots[s];
+  const SlotRecord& slot = data_header().slots[s];
 
   // The new entry mirrors its slot record.
-  CtlEntry& e = g_scratch_entry;
+  CtlEntry& e = ctl_scratch_entry();
   std::memcpy(e.name, key, ITEM_NAME_SIZE);
-  std::memcpy(e.suffix, g_trailer.suffix, sizeof e.suffix);
+  std::memcpy(e.suffix, ctl_trailer().suffix, sizeof e.suffix);
   e.slot = static_cast<int8_t>(s);
   e.open_state = -1;
   e.flags = slot.flags;
@@ -195,16 +196,16 @@ int create_item(FILE* ctl, FILE** stream, int mode, const char* key, const char*
   e.attribute2 = slot.attribute2;
   e.creator_task = slot.creator_task;
   e.writer_task = slot.writer_task;
-  e.version = g_trailer.version;
+  e.version = ctl_trailer().version;
 
   long p = -1;
-  if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (p = std::ftell(ctl)) < 0) {
+  if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (p = plat_ftell(ctl)) < 0) {
     close_data(stream);
     return CLASSIC_IO_ERROR;
   }
-  if (++g_trailer.next_slot == DATA_SLOTS) {
-    g_trailer.next_slot = 0;
-    next_suffix(g_trailer.suffix);
+  if (++ctl_trailer().next_slot == DATA_SLOTS) {
+    ctl_trailer().next_slot = 0;
+    next_suffix(ctl_trailer().suffix);
   }
 
   if (mode & ITEM_REPLACE) {
@@ -221,23 +222,33 @@ int create_item(FILE* ctl, FILE** stream, int mode, const char* key, const char*
     }
     CtlEntry deleted = *old;
     deleted.flags |= ENTRY_DELETED;
-    if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_END) != 0 || (g_trailer_offset = std::ftell(ctl)) < 0 ||
-        std::fwrite(&deleted, sizeof deleted, 1, ctl) != 1 ||
-        std::fwrite(&g_trailer, sizeof g_trailer, 1, ctl) != 1) {
+    if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_END) != 0) {
       close_data(stream);
       return CLASSIC_IO_ERROR;
     }
-    g_trailer_offset += CTL_RECORD_SIZE;
+    long end = plat_ftell(ctl);
+    ctl_set_trailer_offset(end);
+    if (end < 0 || plat_fwrite(&deleted, sizeof deleted, 1, ctl) != 1 ||
+        plat_fwrite(&ctl_trailer(), sizeof ctl_trailer(), 1, ctl) != 1) {
+      close_data(stream);
+      return CLASSIC_IO_ERROR;
+    }
+    ctl_set_trailer_offset(end + CTL_RECORD_SIZE);
     return CLASSIC_OK;
   }
 
-  ++g_trailer.total_items;
-  if (std::fseek(ctl, 0, SEEK_END) != 0 || (g_trailer_offset = std::ftell(ctl)) < 0 ||
-      std::fwrite(&g_trailer, sizeof g_trailer, 1, ctl) != 1) {
+  ++ctl_trailer().total_items;
+  if (plat_fseek(ctl, 0, SEEK_END) != 0) {
     close_data(stream);
     return CLASSIC_IO_ERROR;
   }
-  r = insert_entry(ctl, &e, g_trailer_offset - CTL_RECORD_SIZE, p);
+  long end = plat_ftell(ctl);
+  ctl_set_trailer_offset(end);
+  if (end < 0 || plat_fwrite(&ctl_trailer(), sizeof ctl_trailer(), 1, ctl) != 1) {
+    close_data(stream);
+    return CLASSIC_IO_ERROR;
+  }
+  r = insert_entry(ctl, &e, ctl_trailer_offset() - CTL_RECORD_SIZE, p);
   if (r != CLASSIC_OK) close_data(stream);
   return r;
 }

@@ -7,14 +7,23 @@
 
 #include "classic.h"
 #include "ctl/window.h"
+#include "errlog/errlog.h"
 #include "platform/platform.h"
 #include "storage/netxlat.h"
 
-DataHeader g_data_header;
-bool g_refuse_move_buffers = false;
-long g_entry_move_pairs = 0;
-
 namespace {
+
+// The items layer's process-wide state.
+struct ItemsState {
+  // The header of the data file last read.
+  DataHeader data_header;
+  // Set by tests: the large move buffers are refused, as when memory is short.
+  bool refuse_move_buffers;
+  // Read-write pairs made by the entry moves so far.
+  long entry_move_pairs;
+};
+
+ItemsState g_items;
 
 constexpr int kLargeBuffer = 320;  // records
 constexpr int kSmallBuffer = 96;
@@ -27,7 +36,7 @@ struct MoveBuffer {
   bool allocated = false;
 
   MoveBuffer() {
-    if (!g_refuse_move_buffers) {
+    if (!g_items.refuse_move_buffers) {
       for (int n : {kLargeBuffer, kSmallBuffer}) {
         records = new (std::nothrow) CtlEntry[n]();
         if (records) {
@@ -37,7 +46,7 @@ struct MoveBuffer {
         }
       }
     }
-    records = g_window;
+    records = ctl_window();
     count = WINDOW_ENTRIES;
   }
   ~MoveBuffer() {
@@ -50,34 +59,28 @@ struct MoveBuffer {
 bool valid_position(long pos) { return pos >= 0 && pos % CTL_RECORD_SIZE == 0; }
 
 bool read_at(FILE* f, long pos, CtlEntry* records, long n) {
-  return std::fseek(f, pos, SEEK_SET) == 0 &&
-         std::fread(records, CTL_RECORD_SIZE, static_cast<size_t>(n), f) == static_cast<size_t>(n);
+  return plat_fseek(f, pos, SEEK_SET) == 0 &&
+         plat_fread(records, CTL_RECORD_SIZE, static_cast<size_t>(n), f) == static_cast<size_t>(n);
 }
 
 bool write_at(FILE* f, long pos, const CtlEntry* records, long n) {
-  return std::fseek(f, pos, SEEK_SET) == 0 &&
-         std::fwrite(records, CTL_RECORD_SIZE, static_cast<size_t>(n), f) == static_cast<size_t>(n);
+  return plat_fseek(f, pos, SEEK_SET) == 0 &&
+         plat_fwrite(records, CTL_RECORD_SIZE, static_cast<size_t>(n), f) == static_cast<size_t>(n);
 }
 
 }  // namespace
 
-void reset_datafile_state() {
-  std::memset(&g_data_header, 0, sizeof g_data_header);
-  g_refuse_move_buffers = false;
-  g_entry_move_pairs = 0;
-}
+DataHeader& data_header() { return g_items.data_header; }
+
+void refuse_move_buffers(bool refuse) { g_items.refuse_move_buffers = refuse; }
+
+long entry_move_pairs() { return g_items.entry_move_pairs; }
+
+void reset_items_state() { std::memset(&g_items, 0, sizeof g_items); }
 
 SlotRecord* slot_of(const CtlEntry& entry) {
   if (entry.slot < 0 || entry.slot >= DATA_SLOTS) return nullptr;
-  return &g_data_header.slots[entry.slot];
-}
-
-int translate_data_file(const char* ctl_path, const char* pattern, const char* suffix) {
-  char path[XLAT_PATH_SIZE];
-  if (!ctl_path || !pattern || !data_file_path(path, ctl_path, pattern, suffix)) {
-    return CLASSIC_IO_ERROR;
-  }
-  return classic_netxlat(path, g_translated_path);
+  return &data_header().slots[entry.slot];
 }
 
 int open_slot(const char* ctl_path, const char* pattern, const CtlEntry* entry, SlotRecord** slot,
@@ -87,10 +90,10 @@ int open_slot(const char* ctl_path, const char* pattern, const CtlEntry* entry, 
   *status = CLASSIC_IO_ERROR;
   *slot = slot_of(*entry);
   if (!*slot) return -1;
-  int fd = plat_sopen(g_translated_path, CLASSIC_O_RDWR | CLASSIC_O_BINARY, PLAT_SH_DENYNO,
+  int fd = plat_sopen(translated_path(), CLASSIC_O_RDWR | CLASSIC_O_BINARY, PLAT_SH_DENYNO,
                       CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
   if (fd < 0) return -1;
-  if (plat_read(fd, &g_data_header, DATA_HEADER_SIZE) != DATA_HEADER_SIZE) {
+  if (plat_read(fd, &data_header(), DATA_HEADER_SIZE) != DATA_HEADER_SIZE) {
     plat_close(fd);
     return -1;
   }
@@ -100,7 +103,7 @@ int open_slot(const char* ctl_path, const char* pattern, const CtlEntry* entry, 
 
 int write_slot(int fd) {
   bool written = plat_lseek(fd, 0, SEEK_SET) == 0 &&
-                 plat_write(fd, &g_data_header, DATA_HEADER_SIZE) == DATA_HEADER_SIZE;
+                 plat_write(fd, &data_header(), DATA_HEADER_SIZE) == DATA_HEADER_SIZE;
   plat_close(fd);
   return written ? CLASSIC_OK : CLASSIC_IO_ERROR;
 }
@@ -130,13 +133,13 @@ int insert_entry(FILE* ctl, const CtlEntry* record, long end_pos, long insert_po
     long chunk = std::min(size - CTL_RECORD_SIZE, end_pos - rd);
     long n = chunk / CTL_RECORD_SIZE;
     if (!read_at(ctl, rd, r + 1, n) || !write_at(ctl, wr, r, n)) return CLASSIC_IO_ERROR;
-    ++g_entry_move_pairs;
+    ++g_items.entry_move_pairs;
     wr += chunk;
     r[0] = r[n];  // the last record read is carried to the next chunk
     rd = wr;
   }
   if (!write_at(ctl, rd, r, 1)) return CLASSIC_IO_ERROR;
-  std::fflush(ctl);
+  plat_fflush(ctl);
   return CLASSIC_OK;
 }
 
@@ -149,11 +152,51 @@ int remove_entry(FILE* ctl, const CtlEntry* record, long from_pos, long end_pos)
   for (long cur = from_pos; cur < last;) {
     long chunk = std::min<long>(last - cur, WINDOW_BYTES);
     long n = chunk / CTL_RECORD_SIZE;
-    if (!read_at(ctl, cur + CTL_RECORD_SIZE, g_window, n) || !write_at(ctl, cur, g_window, n)) {
+    if (!read_at(ctl, cur + CTL_RECORD_SIZE, ctl_window(), n) || !write_at(ctl, cur, ctl_window(), n)) {
       return CLASSIC_IO_ERROR;
     }
-    ++g_entry_move_pairs;
+    ++g_items.entry_move_pairs;
     cur += chunk;
   }
   return write_at(ctl, last, &kept, 1) ? CLASSIC_OK : CLASSIC_IO_ERROR;
+}
+
+FILE* open_data_file(int oflag, const char* mode, size_t buffer_size) {
+  int fd = plat_sopen(translated_path(), oflag, PLAT_SH_DENYNO, CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
+  if (fd < 0) return nullptr;
+  FILE* f = plat_fdopen(fd, mode);
+  if (!f) {
+    plat_close(fd);
+    return nullptr;
+  }
+  if (buffer_size) {
+    std::setvbuf(f, nullptr, _IOFBF, buffer_size);
+  } else {
+    std::setvbuf(f, nullptr, _IONBF, 0);
+  }
+  return f;
+}
+
+void close_data(FILE** stream) {
+  if (*stream) plat_fclose(*stream);
+  *stream = nullptr;
+}
+
+bool write_data_header(FILE* stream) {
+  return plat_fseek(stream, 0, SEEK_SET) == 0 &&
+         plat_fwrite(&data_header(), sizeof data_header(), 1, stream) == 1;
+}
+
+int commit_data_header(FILE** stream, uint16_t flush_report) {
+  if (!write_data_header(*stream)) {
+    close_data(stream);
+    return CLASSIC_IO_ERROR;
+  }
+  if (plat_fflush(*stream) != 0) {
+    close_data(stream);
+    log_error_text(LOG_CLASS_EXECUTION, flush_report, MSG_FLUSH_FAILED);
+    return CLASSIC_IO_ERROR;
+  }
+  plat_commit(plat_fileno(*stream));
+  return CLASSIC_OK;
 }

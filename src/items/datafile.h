@@ -71,15 +71,10 @@ static_assert(offsetof(DataHeader, slots) == 16);
 
 // The header of the data file last read; every operation on a data file
 // reads it whole, changes it and writes it back whole.
-extern DataHeader g_data_header;
+DataHeader& data_header();
 
 // The slot record of an entry, or null when the entry's slot is not 0..7.
 SlotRecord* slot_of(const CtlEntry& entry);
-
-// Translates the data-file path of an entry (folder of ctl_path, pattern,
-// the entry's suffix) into the process-wide translated-path buffer.  1, or
-// the translation status (1002 for a pattern that is not a data-file one).
-int translate_data_file(const char* ctl_path, const char* pattern, const char* suffix);
 
 // Opens the entry's data file and reads its header into the current
 // data-file header, for a change of the entry's slot record: the file's
@@ -105,9 +100,27 @@ int insert_entry(FILE* ctl, const CtlEntry* record, long end_pos, long insert_po
 // start and writes record at end_pos - 64.  1 or 1002.
 int remove_entry(FILE* ctl, const CtlEntry* record, long from_pos, long end_pos);
 
-// For tests: refuse the large move buffers, as when memory is short.
-extern bool g_refuse_move_buffers;
-// Read-write pairs made by the entry moves so far.
-extern long g_entry_move_pairs;
+// Opens the data file named by the translated-path buffer with the
+// library's open flags and the stream mode, sharing it with everybody; the
+// stream gets a full buffer of buffer_size bytes, or none for 0.  Null when
+// it cannot be opened.
+FILE* open_data_file(int oflag, const char* mode, size_t buffer_size);
 
-void reset_datafile_state();
+// Closes a data stream and forgets it.
+void close_data(FILE** stream);
+
+// Writes the current data-file header at the start of the stream.
+bool write_data_header(FILE* stream);
+
+// Writes the current data-file header and makes it durable (flushed and
+// committed) before anything refers to what it records.  1, or 1002 with
+// the stream closed (a failed flush is reported with flush_report).
+int commit_data_header(FILE** stream, uint16_t flush_report);
+
+// For tests: refuse the large move buffers, as when memory is short.
+void refuse_move_buffers(bool refuse);
+// Read-write pairs made by the entry moves so far.
+long entry_move_pairs();
+
+// The items layer's process-wide state back to its value at load.
+void reset_items_state();

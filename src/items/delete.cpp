@@ -14,7 +14,8 @@
 #include "errlog/errlog.h"
 #include "items/datafile.h"
 #include "items/items.h"
-#include "locking/lockfile.h"
+#include "base/lockfile.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -27,72 +28,68 @@ bool same_name(const char* a, const char* b) { return std::strncmp(a, b, ITEM_NA
 // trailer.  1: found (out holds it, the stream just past it); 1007: not in
 // the tail; 1002: a read failed.
 int find_deleted_entry(FILE* ctl, const char* key, CtlEntry* out) {
-  if (std::fseek(ctl, -2 * CTL_RECORD_SIZE, SEEK_END) != 0) return CLASSIC_NOT_FOUND;
+  if (plat_fseek(ctl, -2 * CTL_RECORD_SIZE, SEEK_END) != 0) return CLASSIC_NOT_FOUND;
   for (;;) {
-    if (std::fread(out, sizeof *out, 1, ctl) != 1) return CLASSIC_IO_ERROR;
+    if (plat_fread(out, sizeof *out, 1, ctl) != 1) return CLASSIC_IO_ERROR;
     if (!(out->flags & ENTRY_DELETED)) return CLASSIC_NOT_FOUND;
     if (same_name(out->name, key)) return CLASSIC_OK;
-    if (std::fseek(ctl, -2 * CTL_RECORD_SIZE, SEEK_CUR) != 0) return CLASSIC_NOT_FOUND;
+    if (plat_fseek(ctl, -2 * CTL_RECORD_SIZE, SEEK_CUR) != 0) return CLASSIC_NOT_FOUND;
   }
 }
 
 int classic_delete_item(const char* ctl_path, const char* name, const char* pattern) {
   char key[ITEM_NAME_SIZE];
   normalize_item_name(key, name ? name : "", ITEM_NAME_SIZE);
-  FILE* ctl = nullptr;
-  int status = 0;
-  int r = find_closed_item(&ctl, &status, ctl_path, key, REPORT_DELETE_WRITER, REPORT_DELETE_READERS);
+  CtlSession session;
+  int r = find_closed_item(session, ctl_path, key, REPORT_DELETE_WRITER, REPORT_DELETE_READERS);
   if (r != CLASSIC_OK) return r;
+  FILE* ctl = session.stream();
 
-  g_entry.flags |= ENTRY_DELETED;
-  long p = std::ftell(ctl);
-  if (p == g_trailer_offset) {
+  ctl_entry().flags |= ENTRY_DELETED;
+  long p = plat_ftell(ctl);
+  if (p == ctl_trailer_offset()) {
     // Already the last record before the trailer: flagged in place.
-    if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 ||
-        std::fwrite(&g_entry, sizeof g_entry, 1, ctl) != 1) {
+    if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 ||
+        plat_fwrite(&ctl_entry(), sizeof ctl_entry(), 1, ctl) != 1) {
       r = CLASSIC_IO_ERROR;
     }
   } else {
-    r = remove_entry(ctl, &g_entry, p - CTL_RECORD_SIZE, g_trailer_offset);
+    r = remove_entry(ctl, &ctl_entry(), p - CTL_RECORD_SIZE, ctl_trailer_offset());
   }
-  if (r != CLASSIC_OK) {
-    ctl_close(ctl, CTL_UPDATE, status);
-    return r;
-  }
-  r = set_slot_flags(ctl_path, pattern, &g_entry, 0xFF, ENTRY_DELETED);
-  if (r == CLASSIC_OK) --g_trailer.total_items;
-  ctl_close(ctl, CTL_UPDATE, status);
+  if (r != CLASSIC_OK) return r;
+  r = set_slot_flags(ctl_path, pattern, &ctl_entry(), 0xFF, ENTRY_DELETED);
+  if (r == CLASSIC_OK) --ctl_trailer().total_items;
   return r;
 }
 
 int classic_undelete_item(const char* ctl_path, const char* name, const char* pattern) {
-  FILE* ctl = nullptr;
-  int status = ctl_open(&ctl, ctl_path, CTL_UPDATE);
+  CtlSession session;
+  int status = session.open(ctl_path, CTL_UPDATE);
   if (!ctl_opened(status)) return status;
+  FILE* ctl = session.stream();
   char key[ITEM_NAME_SIZE];
   normalize_item_name(key, name ? name : "", ITEM_NAME_SIZE);
-  int r = ctl_find_entry(ctl, key, &g_scratch_entry);
+  int r = ctl_find_entry(ctl, key, &ctl_scratch_entry());
   if (r == CLASSIC_OK) {
     r = CLASSIC_NAME_IN_USE;
   } else if (r == CLASSIC_NOT_FOUND) {
     long q = -1;
-    if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (q = std::ftell(ctl)) < 0) {
+    if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (q = plat_ftell(ctl)) < 0) {
       r = CLASSIC_IO_ERROR;
     } else {
-      r = find_deleted_entry(ctl, key, &g_entry);
+      r = find_deleted_entry(ctl, key, &ctl_entry());
     }
     if (r == CLASSIC_OK) {
       long d = -1;
-      if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (d = std::ftell(ctl)) < 0) {
+      if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (d = plat_ftell(ctl)) < 0) {
         r = CLASSIC_IO_ERROR;
       } else {
-        g_entry.flags &= static_cast<uint8_t>(~ENTRY_DELETED);
-        r = insert_entry(ctl, &g_entry, d, q);
-        if (r == CLASSIC_OK) r = set_slot_flags(ctl_path, pattern, &g_entry, 0xFD, 0);
-        if (r == CLASSIC_OK) ++g_trailer.total_items;
+        ctl_entry().flags &= static_cast<uint8_t>(~ENTRY_DELETED);
+        r = insert_entry(ctl, &ctl_entry(), d, q);
+        if (r == CLASSIC_OK) r = set_slot_flags(ctl_path, pattern, &ctl_entry(), 0xFD, 0);
+        if (r == CLASSIC_OK) ++ctl_trailer().total_items;
       }
     }
   }
-  ctl_close(ctl, CTL_UPDATE, status);
   return r;
 }

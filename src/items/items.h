@@ -6,14 +6,10 @@
 
 #include "classic.h"
 #include "ctl/records.h"
+#include "ctl/session.h"
 
 // The attempt budget of an item operation, shared by all its waits.
 constexpr int ITEM_ATTEMPTS = 41;
-
-// The user id stamped on items: the registry value UserId under
-// Software\Halvorn, at most three characters (empty when missing or
-// longer).  user holds 4 bytes.
-void read_user_id(char* user);
 
 // Opens the item of the current entry; the control file stands just past the
 // entry.  1, 1002, 1007 or a translation status.
@@ -28,31 +24,14 @@ int create_item(FILE* ctl, FILE** stream, int mode, const char* key, const char*
                 const char* pattern, const CTRL_ENTRY_INFO* info, const CtlEntry* old,
                 const char* user);
 
-// Opens a session for update and finds the closed item key in it, waiting
-// for an open one (41 attempts, 1162 ms apart, the control file unlocked in
-// between).  1 with the session open (*ctl, *status) and the entry in the
-// current entry; otherwise the session is closed and the search result, the
-// session's status, or 1012 / 1011 when a writer / readers stayed (reported
-// with writer_report / readers_report; 0 reports nothing).
-int find_closed_item(FILE** ctl, int* status, const char* ctl_path, const char* key,
+// Opens session for update and finds the closed item key in it, waiting for
+// an open one (41 attempts, 1162 ms apart, the control file unlocked in
+// between).  1 with the session open and the entry in the current entry;
+// otherwise the session is closed and the search result, the session's
+// status, or 1012 / 1011 when a writer / readers stayed (reported with
+// writer_report / readers_report; 0 reports nothing).
+int find_closed_item(CtlSession& session, const char* ctl_path, const char* key,
                      uint16_t writer_report, uint16_t readers_report);
-
-// Opens the data file named by the translated-path buffer with the
-// library's open flags and the stream mode, sharing it with everybody; the
-// stream gets a full buffer of buffer_size bytes, or none for 0.  Null when
-// it cannot be opened.
-FILE* open_data_file(int oflag, const char* mode, size_t buffer_size);
-
-// Closes a data stream and forgets it.
-void close_data(FILE** stream);
-
-// Writes the current data-file header at the start of the stream.
-bool write_data_header(FILE* stream);
-
-// Writes the current data-file header and makes it durable (flushed and
-// committed) before anything refers to what it records.  1, or 1002 with
-// the stream closed (a failed flush is reported with flush_report).
-int commit_data_header(FILE** stream, uint16_t flush_report);
 
 // Searches the deleted tail backwards for the normalised key.  1: found
 // (out holds the entry, the stream just past it); 1007; 1002.
@@ -63,10 +42,10 @@ int find_deleted_entry(FILE* ctl, const char* key, CtlEntry* out);
 int set_slot_attribute(const char* ctl_path, const char* pattern, const CtlEntry* entry,
                        uint16_t attribute);
 
-// Opens an item's data for a raw transfer under a read session held until
-// close_raw_item (also after most failures).  1 with *data positioned at the
-// item's first byte; 1007; 1002; 1012 when a writer stayed through the
-// attempts (nothing held then); or a session or translation status.
-int open_raw_item(const char* ctl_path, const char* name, const char* pattern, FILE** ctl,
-                  FILE** data, int* status);
-void close_raw_item(FILE* data, FILE* ctl, int status);
+// Opens an item's data for a raw transfer under a read session that stays
+// open (also after most failures) until the caller closes it.  1 with *data
+// positioned at the item's first byte (the caller closes it); 1007; 1002;
+// 1012 when a writer stayed through the attempts (nothing held then); or a
+// session or translation status.
+int open_raw_item(CtlSession& session, const char* ctl_path, const char* name, const char* pattern,
+                  FILE** data);

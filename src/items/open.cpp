@@ -6,6 +6,7 @@
 // 1162 ms apart, with the control file unlocked in between.
 #include <cstring>
 
+#include "base/text.h"
 #include "ctl/lookup.h"
 #include "ctl/names.h"
 #include "ctl/search.h"
@@ -14,8 +15,9 @@
 #include "errlog/errlog.h"
 #include "items/datafile.h"
 #include "items/items.h"
-#include "locking/lockfile.h"
+#include "base/lockfile.h"
 #include "platform/platform.h"
+#include "storage/hostinfo.h"
 #include "storage/netxlat.h"
 
 namespace {
@@ -25,8 +27,8 @@ constexpr size_t kStreamBuffer = 2048;
 // Puts the entry back as it was before a failed open wrote it, so that the
 // item is not left marked open for ever.
 void restore_entry(FILE* ctl, long at, const CtlEntry& before) {
-  g_entry = before;
-  if (std::fseek(ctl, at, SEEK_SET) == 0) std::fwrite(&g_entry, sizeof g_entry, 1, ctl);
+  ctl_entry() = before;
+  if (plat_fseek(ctl, at, SEEK_SET) == 0) plat_fwrite(&ctl_entry(), sizeof ctl_entry(), 1, ctl);
 }
 
 // Stamps the writer's time and user, keeping the previous ones.
@@ -40,35 +42,19 @@ void stamp_writer(Record& r, uint32_t now, const char* user) {
 
 }  // namespace
 
-FILE* open_data_file(int oflag, const char* mode, size_t buffer_size) {
-  int fd = plat_sopen(g_translated_path, oflag, PLAT_SH_DENYNO, CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
-  if (fd < 0) return nullptr;
-  FILE* f = plat_fdopen(fd, mode);
-  if (!f) {
-    plat_close(fd);
-    return nullptr;
-  }
-  if (buffer_size) {
-    std::setvbuf(f, nullptr, _IOFBF, buffer_size);
-  } else {
-    std::setvbuf(f, nullptr, _IONBF, 0);
-  }
-  return f;
-}
-
-int find_closed_item(FILE** ctl, int* status, const char* ctl_path, const char* key,
+int find_closed_item(CtlSession& session, const char* ctl_path, const char* key,
                      uint16_t writer_report, uint16_t readers_report) {
   for (int attempts = ITEM_ATTEMPTS;; lock_wait(1, LOCK_DELAY_MS)) {
-    *status = ctl_open(ctl, ctl_path, CTL_UPDATE);
-    if (!ctl_opened(*status)) return *status;
-    int found = ctl_find_entry(*ctl, key, &g_entry);
+    int status = session.open(ctl_path, CTL_UPDATE);
+    if (!ctl_opened(status)) return status;
+    int found = ctl_find_entry(session.stream(), key, &ctl_entry());
     if (found != CLASSIC_OK) {
-      ctl_close(*ctl, CTL_UPDATE, *status);
+      session.close();
       return found;
     }
-    if (g_entry.open_state == 0) return CLASSIC_OK;
-    bool writer = g_entry.open_state < 0;
-    ctl_close(*ctl, CTL_UPDATE, *status);
+    if (ctl_entry().open_state == 0) return CLASSIC_OK;
+    bool writer = ctl_entry().open_state < 0;
+    session.close();
     if (--attempts == 0) {
       uint16_t report = writer ? writer_report : readers_report;
       if (report) log_error_text(LOG_CLASS_EXECUTION, report, MSG_LOCK_TIMEOUT);
@@ -77,71 +63,30 @@ int find_closed_item(FILE** ctl, int* status, const char* ctl_path, const char* 
   }
 }
 
-void close_data(FILE** stream) {
-  if (*stream) std::fclose(*stream);
-  *stream = nullptr;
-}
-
-bool write_data_header(FILE* stream) {
-  return std::fseek(stream, 0, SEEK_SET) == 0 &&
-         std::fwrite(&g_data_header, sizeof g_data_header, 1, stream) == 1;
-}
-
-int commit_data_header(FILE** stream, uint16_t flush_report) {
-  if (!write_data_header(*stream)) {
-    close_data(stream);
-    return CLASSIC_IO_ERROR;
-  }
-  if (std::fflush(*stream) != 0) {
-    close_data(stream);
-    log_error_text(LOG_CLASS_EXECUTION, flush_report, MSG_FLUSH_FAILED);
-    return CLASSIC_IO_ERROR;
-  }
-  plat_commit(plat_fileno(*stream));
-  return CLASSIC_OK;
-}
-
-void read_user_id(char* user) {
-  std::memset(user, 0, 4);
-  plat_hkey key = nullptr;
-  if (plat_reg_open_key(plat_hkey_current_user(), "Software\\Halvorn", PLAT_KEY_READ, &key) !=
-      PLAT_ERROR_SUCCESS) {
-    return;
-  }
-  unsigned long type = 0;
-  unsigned long size = 4;
-  long r = plat_reg_query_value(key, "UserId", &type, user, &size);
-  plat_reg_close_key(key);
-  // A value longer than four bytes (four characters and more with the NUL)
-  // gives no user id at all.
-  if (r != PLAT_ERROR_SUCCESS) std::memset(user, 0, 4);
-  user[3] = 0;
-}
-
 int open_existing_item(FILE** stream, FILE* ctl, int mode, const char* ctl_path,
                        const char* pattern, const char* user) {
   bool removable = on_removable_drive(ctl_path);
   bool writing = (mode & ITEM_WRITE) != 0;
   bool keep_stamps = (mode & ITEM_GIVEN_STAMPS) && (mode & ITEM_RETURN_INFO);
-  const CtlEntry before = g_entry;
+  const CtlEntry before = ctl_entry();
   if (!writing) {
-    ++g_entry.open_state;
-    if (g_entry.size < 1) return CLASSIC_IO_ERROR;  // nothing was ever written
+    ++ctl_entry().open_state;
+    if (ctl_entry().size < 1) return CLASSIC_IO_ERROR;  // nothing was ever written
   }
   uint32_t now = plat_time32();
   if (writing) {
-    g_entry.open_state = -1;
-    if (!keep_stamps) stamp_writer(g_entry, now, user);
-    g_entry.writer_task = static_cast<uint8_t>(task_id());
+    ctl_entry().open_state = -1;
+    if (!keep_stamps) stamp_writer(ctl_entry(), now, user);
+    ctl_entry().writer_task = static_cast<uint8_t>(task_id());
   }
-  if (mode & ITEM_STAMP_ACCESS) g_entry.accessed = now;
+  if (mode & ITEM_STAMP_ACCESS) ctl_entry().accessed = now;
 
-  if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0) return CLASSIC_IO_ERROR;
-  long entry_at = std::ftell(ctl);
+  if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0) return CLASSIC_IO_ERROR;
+  long entry_at = plat_ftell(ctl);
   if (entry_at < 0) return CLASSIC_IO_ERROR;
   // Readers on removable drives leave no mark in the control file.
   bool marked = !(removable && !writing);
-  if (marked && std::fwrite(&g_entry, sizeof g_entry, 1, ctl) != 1) return CLASSIC_IO_ERROR;
+  if (marked && plat_fwrite(&ctl_entry(), sizeof ctl_entry(), 1, ctl) != 1) return CLASSIC_IO_ERROR;
 
   // From here on a failure puts the entry back as it was.
   auto fail = [&](int status) {
@@ -149,15 +94,15 @@ int open_existing_item(FILE** stream, FILE* ctl, int mode, const char* ctl_path,
     if (marked) restore_entry(ctl, entry_at, before);
     return status;
   };
-  int status = translate_data_file(ctl_path, pattern, g_entry.suffix);
+  int status = translate_data_file(ctl_path, pattern, ctl_entry().suffix);
   if (status != CLASSIC_OK) return fail(status);
   *stream = open_data_file(CLASSIC_O_RDWR | CLASSIC_O_BINARY, "r+b", kStreamBuffer);
   if (!*stream) return fail(CLASSIC_IO_ERROR);
-  SlotRecord* slot = slot_of(g_entry);
-  if (!slot || std::fread(&g_data_header, sizeof g_data_header, 1, *stream) != 1) {
+  SlotRecord* slot = slot_of(ctl_entry());
+  if (!slot || plat_fread(&data_header(), sizeof data_header(), 1, *stream) != 1) {
     return fail(CLASSIC_IO_ERROR);
   }
-  if (std::strncmp(slot->name, g_entry.name, ITEM_NAME_SIZE) != 0) return fail(CLASSIC_NOT_FOUND);
+  if (std::strncmp(slot->name, ctl_entry().name, ITEM_NAME_SIZE) != 0) return fail(CLASSIC_NOT_FOUND);
 
   if (writing || (mode & ITEM_STAMP_ACCESS)) {
     if (writing) {
@@ -168,7 +113,7 @@ int open_existing_item(FILE** stream, FILE* ctl, int mode, const char* ctl_path,
     int committed = commit_data_header(stream, REPORT_FLUSH_OPEN);
     if (committed != CLASSIC_OK) return fail(committed);
   }
-  if (std::fseek(*stream, static_cast<long>(slot->data_offset), SEEK_SET) != 0) {
+  if (plat_fseek(*stream, static_cast<long>(slot->data_offset), SEEK_SET) != 0) {
     return fail(CLASSIC_IO_ERROR);
   }
   return CLASSIC_OK;
@@ -184,53 +129,47 @@ int classic_open_item(const char* ctl_path, const char* name, short mode, const 
   for (;;) {
     *stream = nullptr;
     int flags = (mode & (ITEM_WRITE | ITEM_STAMP_ACCESS)) ? CTL_UPDATE : CTL_READ;
-    FILE* ctl = nullptr;
-    int status = ctl_open(&ctl, ctl_path, flags);
+    CtlSession session;
+    int status = session.open(ctl_path, flags);
     if (!ctl_opened(status)) return status;
+    FILE* ctl = session.stream();
     char key[ITEM_NAME_SIZE];
     normalize_item_name(key, name ? name : "", ITEM_NAME_SIZE);
-    int found = ctl_find_entry(ctl, key, &g_entry);
+    int found = ctl_find_entry(ctl, key, &ctl_entry());
 
     int r = CLASSIC_OK;
     uint16_t report = 0;
     if (creating) {
-      if (found == CLASSIC_OK && !(mode & ITEM_REPLACE)) {
-        ctl_close(ctl, flags, status);
-        return CLASSIC_NAME_IN_USE;
-      }
-      if (found != CLASSIC_OK && found != CLASSIC_NOT_FOUND) {
-        // Without a place in the file nothing may be written.
-        ctl_close(ctl, flags, status);
-        return found;
-      }
+      if (found == CLASSIC_OK && !(mode & ITEM_REPLACE)) return CLASSIC_NAME_IN_USE;
+      // Without a place in the file nothing may be written.
+      if (found != CLASSIC_OK && found != CLASSIC_NOT_FOUND) return found;
       if (found != CLASSIC_OK) mode = static_cast<short>(mode & ~ITEM_REPLACE);
-      const CtlEntry old = g_entry;
+      const CtlEntry old = ctl_entry();
       r = create_item(ctl, stream, mode, key, ctl_path, pattern, info, &old, user);
-      if (r == CLASSIC_OK) ++g_trailer.open_count;
-      ctl_close(ctl, flags, status);
+      if (r == CLASSIC_OK) ++ctl_trailer().open_count;
+      session.close();
       if (r != CLASSIC_RETRY && r != CLASSIC_READERS_PRESENT && r != CLASSIC_LOCKED) return r;
       report = REPORT_CREATE_BUSY;
     } else if (found != CLASSIC_OK) {
-      ctl_close(ctl, flags, status);
       return CLASSIC_NOT_FOUND;
-    } else if (g_entry.open_state < 0) {
-      ctl_close(ctl, flags, status);
+    } else if (ctl_entry().open_state < 0) {
+      session.close();
       r = CLASSIC_LOCKED;
       report = REPORT_OPEN_WRITER;
-    } else if ((mode & ITEM_WRITE) && g_entry.open_state > 0) {
-      ctl_close(ctl, flags, status);
+    } else if ((mode & ITEM_WRITE) && ctl_entry().open_state > 0) {
+      session.close();
       r = CLASSIC_READERS_PRESENT;
       report = REPORT_OPEN_READERS;
     } else {
       r = open_existing_item(stream, ctl, mode, ctl_path, pattern, user);
       int close_flags = flags;
       if (r == CLASSIC_OK) {
-        if (size) *size = g_entry.size;
-        ++g_trailer.open_count;
-        if ((mode & ITEM_RETURN_INFO) && info) fill_entry_info(info, g_entry, true);
+        if (size) *size = ctl_entry().size;
+        ++ctl_trailer().open_count;
+        if ((mode & ITEM_RETURN_INFO) && info) fill_entry_info(info, ctl_entry(), true);
         if (mode & ITEM_RETAIN) close_flags |= CTL_RETAIN;
       }
-      ctl_close(ctl, close_flags, status);
+      session.close(close_flags);
       return r;
     }
     // The item is busy: spend one attempt, wait and start again.

@@ -15,20 +15,20 @@
 #include "errlog/errlog.h"
 #include "items/datafile.h"
 #include "items/items.h"
-#include "locking/lockfile.h"
+#include "base/lockfile.h"
 #include "platform/platform.h"
 #include "storage/netxlat.h"
 
 namespace {
 
-char* transfer_buffer() { return reinterpret_cast<char*>(g_window); }
+char* transfer_buffer() { return reinterpret_cast<char*>(ctl_window()); }
 
 // Moves count bytes from src to dst in blocks of the transfer buffer.
 int transfer(FILE* src, FILE* dst, long count) {
   while (count > 0) {
     size_t chunk = static_cast<size_t>(std::min<long>(count, WINDOW_BYTES));
-    if (std::fread(transfer_buffer(), chunk, 1, src) != 1 ||
-        std::fwrite(transfer_buffer(), chunk, 1, dst) != 1) {
+    if (plat_fread(transfer_buffer(), chunk, 1, src) != 1 ||
+        plat_fwrite(transfer_buffer(), chunk, 1, dst) != 1) {
       return CLASSIC_IO_ERROR;
     }
     count -= static_cast<long>(chunk);
@@ -38,82 +38,62 @@ int transfer(FILE* src, FILE* dst, long count) {
 
 }  // namespace
 
-// Opens an item's data for a raw transfer: the read session stays open
-// (its stream in *ctl, its status in *status) until close_raw_item, also on
-// most failures.  1 with *data at the item's first byte, 1007, 1002, 1012
-// (a writer stayed; nothing is held then) or a session or translation
-// status.
-int open_raw_item(const char* ctl_path, const char* name, const char* pattern, FILE** ctl,
-                  FILE** data, int* status) {
+int open_raw_item(CtlSession& session, const char* ctl_path, const char* name, const char* pattern,
+                  FILE** data) {
   char key[ITEM_NAME_SIZE];
   normalize_item_name(key, name ? name : "", ITEM_NAME_SIZE);
-  FILE* session = nullptr;
-  int open_status = 0;
   for (int attempts = ITEM_ATTEMPTS;; lock_wait(1, LOCK_DELAY_MS)) {
-    open_status = ctl_open(&session, ctl_path, CTL_READ);
+    int open_status = session.open(ctl_path, CTL_READ);
     if (!ctl_opened(open_status)) return open_status;
-    if (ctl_find_entry(session, key, &g_entry) != CLASSIC_OK) {
-      *ctl = session;
-      *status = open_status;
-      return CLASSIC_NOT_FOUND;
-    }
-    if (g_entry.open_state >= 0) break;  // readers do not stop a raw read
-    ctl_close(session, CTL_READ, open_status);
+    if (ctl_find_entry(session.stream(), key, &ctl_entry()) != CLASSIC_OK) return CLASSIC_NOT_FOUND;
+    if (ctl_entry().open_state >= 0) break;  // readers do not stop a raw read
+    session.close();
     if (--attempts == 0) {
       log_error_text(LOG_CLASS_EXECUTION, REPORT_OPEN_WRITER, MSG_LOCK_TIMEOUT);
       return CLASSIC_LOCKED;
     }
   }
-  *ctl = session;
-  *status = open_status;
-  int r = translate_data_file(ctl_path, pattern, g_entry.suffix);
+  int r = translate_data_file(ctl_path, pattern, ctl_entry().suffix);
   if (r != CLASSIC_OK) return r;
   FILE* f = open_data_file(CLASSIC_O_RDONLY | CLASSIC_O_BINARY, "rb", 0);
   if (!f) return CLASSIC_IO_ERROR;
   *data = f;
-  SlotRecord* slot = slot_of(g_entry);
-  if (!slot || std::fread(&g_data_header, sizeof g_data_header, 1, f) != 1 ||
-      std::fseek(f, static_cast<long>(slot->data_offset), SEEK_SET) != 0) {
+  SlotRecord* slot = slot_of(ctl_entry());
+  if (!slot || plat_fread(&data_header(), sizeof data_header(), 1, f) != 1 ||
+      plat_fseek(f, static_cast<long>(slot->data_offset), SEEK_SET) != 0) {
     return CLASSIC_IO_ERROR;
   }
   return CLASSIC_OK;
 }
 
-void close_raw_item(FILE* data, FILE* ctl, int status) {
-  if (data) std::fclose(data);
-  if (ctl) ctl_close(ctl, CTL_READ, status);
-}
-
 int classic_copy_raw_item(const char* ctl_path, const char* name, const char* pattern,
                           unsigned long* dest) {
-  FILE* ctl = nullptr;
+  CtlSession session;
   FILE* data = nullptr;
-  int status = 0;
-  int r = open_raw_item(ctl_path, name, pattern, &ctl, &data, &status);
+  int r = open_raw_item(session, ctl_path, name, pattern, &data);
   if (r == CLASSIC_OK) {
-    r = dest ? transfer(data, reinterpret_cast<FILE*>(dest), g_entry.size) : CLASSIC_IO_ERROR;
+    r = dest ? transfer(data, reinterpret_cast<FILE*>(dest), ctl_entry().size) : CLASSIC_IO_ERROR;
   }
-  close_raw_item(data, ctl, status);
+  close_data(&data);
   return r;
 }
 
 int classic_read_raw_item(const char* ctl_path, const char* name, const char* pattern,
                           std::vector<char>& out) {
-  FILE* ctl = nullptr;
+  CtlSession session;
   FILE* data = nullptr;
-  int status = 0;
-  int r = open_raw_item(ctl_path, name, pattern, &ctl, &data, &status);
+  int r = open_raw_item(session, ctl_path, name, pattern, &data);
   if (r == CLASSIC_OK) {
     try {
-      int32_t size = g_entry.size;
+      int32_t size = ctl_entry().size;
       out.assign(static_cast<size_t>(size > 0 ? size : 0), 0);
-      if (out.empty() || std::fread(out.data(), out.size(), 1, data) != 1) r = CLASSIC_IO_ERROR;
+      if (out.empty() || plat_fread(out.data(), out.size(), 1, data) != 1) r = CLASSIC_IO_ERROR;
     } catch (...) {
       r = CLASSIC_IO_ERROR;  // memory for the item's bytes could not be had
     }
     if (r != CLASSIC_OK) std::vector<char>().swap(out);
   }
-  close_raw_item(data, ctl, status);
+  close_data(&data);
   return r;
 }
 

@@ -11,7 +11,7 @@
 #include "errlog/errlog.h"
 #include "items/datafile.h"
 #include "items/items.h"
-#include "locking/lockfile.h"
+#include "base/lockfile.h"
 #include "platform/platform.h"
 #include "storage/netxlat.h"
 
@@ -29,36 +29,31 @@ int classic_rename_item(const char* ctl_path, const char* old_name, const char* 
                         const char* pattern) {
   char old_key[ITEM_NAME_SIZE];
   normalize_item_name(old_key, old_name ? old_name : "", ITEM_NAME_SIZE);
-  FILE* ctl = nullptr;
-  int status = 0;
+  CtlSession session;
   // Readers that stay are not reported.
-  int r = find_closed_item(&ctl, &status, ctl_path, old_key, REPORT_RENAME_WRITER, 0);
+  int r = find_closed_item(session, ctl_path, old_key, REPORT_RENAME_WRITER, 0);
   if (r != CLASSIC_OK) return r;
+  FILE* ctl = session.stream();
 
   // The entry under its new name goes to the new name's place among the
   // live entries.
   char new_key[ITEM_NAME_SIZE];
   normalize_item_name(new_key, new_name ? new_name : "", ITEM_NAME_SIZE);
-  std::memcpy(g_entry.name, new_key, ITEM_NAME_SIZE);
-  CtlEntry renamed = g_entry;
-  // Every way out of the rename ends the session.
-  auto finish = [&](int result) {
-    ctl_close(ctl, CTL_UPDATE, status);
-    return result;
-  };
+  std::memcpy(ctl_entry().name, new_key, ITEM_NAME_SIZE);
+  CtlEntry renamed = ctl_entry();
   long o = -1;
-  if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (o = std::ftell(ctl)) < 0) {
-    return finish(CLASSIC_IO_ERROR);
+  if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (o = plat_ftell(ctl)) < 0) {
+    return CLASSIC_IO_ERROR;
   }
-  int found = ctl_find_entry(ctl, new_key, &g_scratch_entry);
-  if (found == CLASSIC_OK) return finish(CLASSIC_NAME_IN_USE);
-  if (found != CLASSIC_NOT_FOUND) return finish(found);
+  int found = ctl_find_entry(ctl, new_key, &ctl_scratch_entry());
+  if (found == CLASSIC_OK) return CLASSIC_NAME_IN_USE;
+  if (found != CLASSIC_NOT_FOUND) return found;
   long n = -1;
-  if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (n = std::ftell(ctl)) < 0) {
-    return finish(CLASSIC_IO_ERROR);
+  if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (n = plat_ftell(ctl)) < 0) {
+    return CLASSIC_IO_ERROR;
   }
   if (n == o) {
-    if (std::fseek(ctl, o, SEEK_SET) != 0 || std::fwrite(&renamed, sizeof renamed, 1, ctl) != 1) {
+    if (plat_fseek(ctl, o, SEEK_SET) != 0 || plat_fwrite(&renamed, sizeof renamed, 1, ctl) != 1) {
       r = CLASSIC_IO_ERROR;
     }
   } else if (n > o) {
@@ -66,34 +61,30 @@ int classic_rename_item(const char* ctl_path, const char* old_name, const char* 
   } else {
     r = insert_entry(ctl, &renamed, o, n);
   }
-  if (r != CLASSIC_OK) return finish(r);
+  if (r != CLASSIC_OK) return r;
 
   // Then the slot record's name.
   SlotRecord* slot = nullptr;
   int fd = open_slot(ctl_path, pattern, &renamed, &slot, &r);
-  if (fd < 0) return finish(r);
+  if (fd < 0) return r;
   std::memcpy(slot->name, new_key, ITEM_NAME_SIZE);
-  return finish(write_slot(fd));
+  return write_slot(fd);
 }
 
 int classic_set_attribute(const char* ctl_path, const char* pattern, const char* name,
                           short attribute) {
-  FILE* ctl = nullptr;
-  int status = ctl_open(&ctl, ctl_path, CTL_UPDATE);
+  CtlSession session;
+  int status = session.open(ctl_path, CTL_UPDATE);
   if (!ctl_opened(status)) return status;
+  FILE* ctl = session.stream();
   char key[ITEM_NAME_SIZE];
   normalize_item_name(key, name ? name : "", ITEM_NAME_SIZE);
-  if (ctl_find_entry(ctl, key, &g_entry) != CLASSIC_OK) {
-    ctl_close(ctl, CTL_UPDATE, status);
-    return CLASSIC_NOT_FOUND;
-  }
-  g_entry.attribute = static_cast<uint16_t>(attribute);
-  if (std::fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || std::ftell(ctl) < 0 ||
-      std::fwrite(&g_entry, sizeof g_entry, 1, ctl) != 1) {
-    ctl_close(ctl, CTL_UPDATE, status);
+  if (ctl_find_entry(ctl, key, &ctl_entry()) != CLASSIC_OK) return CLASSIC_NOT_FOUND;
+  ctl_entry().attribute = static_cast<uint16_t>(attribute);
+  if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || plat_ftell(ctl) < 0 ||
+      plat_fwrite(&ctl_entry(), sizeof ctl_entry(), 1, ctl) != 1) {
     return CLASSIC_IO_ERROR;
   }
-  int r = set_slot_attribute(ctl_path, pattern, &g_entry, static_cast<uint16_t>(attribute));
-  ctl_close(ctl, CTL_UPDATE, status);
+  int r = set_slot_attribute(ctl_path, pattern, &ctl_entry(), static_cast<uint16_t>(attribute));
   return r == CLASSIC_OK ? CLASSIC_OK : CLASSIC_IO_ERROR;
 }

@@ -20,7 +20,8 @@
 #include <cstring>
 
 #include "classic.h"
-#include "ctl/dbcs.h"
+#include "base/names.h"
+#include "base/text.h"
 #include "ctl/session.h"
 #include "platform/platform.h"
 #include "storage/find.h"
@@ -30,9 +31,6 @@ namespace {
 
 constexpr int kLockFlags = CTL_UPDATE | CTL_KEEP_LOCK_STATE;
 constexpr int kUnlockFlags = CTL_UPDATE | CTL_KEEP_LOCK_STATE | CTL_AREA_LOCK;
-constexpr const char* kLoginControlFile = "login.ctl";
-constexpr const char* kLoginFiles = "log*.*";
-constexpr const char* kControlFiles = "*.ctl";
 constexpr const char* kSubfolders[] = {"data\\", "param\\"};
 
 // out (XLAT_PATH_SIZE bytes) := a + b + c.  False when the path would be
@@ -50,10 +48,10 @@ bool join(char* out, const char* a, const char* b, const char* c = "") {
 // file that cannot be deleted stays.
 void delete_login_files(const char* area) {
   char pattern[XLAT_PATH_SIZE];
-  if (!join(pattern, area, kLoginFiles)) return;
+  if (!join(pattern, area, LOGIN_FILES)) return;
   FindEntry entry;
   for (int r = find_first_entry(pattern, 0, &entry); r == 0; r = find_next_entry(&entry)) {
-    if (equal_nocase(entry.name, kLoginControlFile)) continue;
+    if (equal_nocase(entry.name, LOGIN_CTL_NAME)) continue;
     char path[XLAT_PATH_SIZE];
     if (join(path, area, entry.name)) plat_unlink(path);
   }
@@ -66,7 +64,7 @@ void delete_login_files(const char* area) {
 int mark_folder(const char* area, const char* subfolder, int lock, int flags) {
   int status = CLASSIC_OK;
   char pattern[XLAT_PATH_SIZE];
-  if (!join(pattern, area, subfolder, kControlFiles)) return CLASSIC_CANNOT_REMOVE;
+  if (!join(pattern, area, subfolder, CONTROL_FILES)) return CLASSIC_CANNOT_REMOVE;
   FindEntry entry;
   for (int r = find_first_entry(pattern, 0, &entry); r == 0; r = find_next_entry(&entry)) {
     char path[XLAT_PATH_SIZE];
@@ -74,15 +72,15 @@ int mark_folder(const char* area, const char* subfolder, int lock, int flags) {
       status = CLASSIC_CANNOT_REMOVE;
       continue;
     }
-    FILE* stream = nullptr;
-    int opened = ctl_open(&stream, path, flags);
+    CtlSession session;
+    int opened = session.open(path, flags);
     if (!ctl_opened(opened)) {
       status = opened;
       continue;
     }
-    if (g_trailer.open_count != 0) status = CLASSIC_OPEN_ITEMS;
-    g_trailer.lock_state = lock ? LOCK_AREA : LOCK_FREE;
-    ctl_close(stream, flags, opened);
+    if (ctl_trailer().open_count != 0) status = CLASSIC_OPEN_ITEMS;
+    ctl_trailer().lock_state = lock ? LOCK_AREA : LOCK_FREE;
+    session.close();
   }
   return status;
 }
@@ -93,35 +91,31 @@ int set_area_lock(int lock, int force, const char* area) {
   if (!area) return CLASSIC_CANNOT_REMOVE;
   int flags = lock ? kLockFlags : kUnlockFlags;
   char path[XLAT_PATH_SIZE];
-  if (!join(path, area, kLoginControlFile)) return CLASSIC_CANNOT_REMOVE;
+  if (!join(path, area, LOGIN_CTL_NAME)) return CLASSIC_CANNOT_REMOVE;
 
-  FILE* stream = nullptr;
-  int opened = ctl_open(&stream, path, flags);
+  CtlSession session;
+  int opened = session.open(path, flags);
   if (!ctl_opened(opened)) return opened;
   // The session marked the trailer as its own; what is written back is
   // decided here.
-  g_trailer.lock_state = LOCK_FREE;
+  ctl_trailer().lock_state = LOCK_FREE;
   if (opened == CLASSIC_OK_REMOVABLE) {
     // Areas on removable drives are never locked.
-    ctl_close(stream, flags, opened);
     return opened;
   }
 
   int status = CLASSIC_OK;
-  if (g_trailer.total_items != 0 || g_trailer.open_count != 0) {
-    if (!force) {
-      ctl_close(stream, flags, CLASSIC_OK);
-      return CLASSIC_LOGINS_PRESENT;
-    }
+  if (ctl_trailer().total_items != 0 || ctl_trailer().open_count != 0) {
+    if (!force) return CLASSIC_LOGINS_PRESENT;
     status = CLASSIC_LOCK_FORCED;
   }
   if (lock) {
-    g_trailer.total_items = 0;
-    g_trailer.open_count = 0;
-    g_trailer.lock_state = LOCK_AREA;
+    ctl_trailer().total_items = 0;
+    ctl_trailer().open_count = 0;
+    ctl_trailer().lock_state = LOCK_AREA;
     delete_login_files(area);
   }
-  ctl_close(stream, flags, CLASSIC_OK);
+  session.close();
 
   int data = mark_folder(area, kSubfolders[0], lock, flags);
   int param = mark_folder(area, kSubfolders[1], lock, flags);

@@ -13,15 +13,14 @@
 
 #include "classic.h"
 #include "ctl/session.h"
-#include "locking/trim.h"
+#include "base/names.h"
+#include "base/text.h"
 #include "platform/platform.h"
 #include "storage/hostinfo.h"
 #include "storage/netxlat.h"
 
 namespace {
 
-constexpr const char* kLoginControlFile = "login.ctl";
-constexpr const char* kLoginDataPattern = "login%c%c%c.log";
 constexpr size_t kMaxTag = 3;
 constexpr int kNodePlaces = 4;
 // "log", four places of node name, ".", a tag of up to three characters.
@@ -61,13 +60,13 @@ int translate_login_file(const char* area, const char* tag, char* name) {
   login_file_name(name, tag);
   char path[XLAT_PATH_SIZE];
   if (!area_file_path(path, area, name)) return CLASSIC_CANNOT_REMOVE;
-  return classic_netxlat(path, g_translated_path);
+  return classic_netxlat(path, translated_path());
 }
 
 // Creates the login file (an existing one is kept, not truncated) holding
 // its own name.  False when it cannot be opened or written.
 bool write_login_file(const char* name) {
-  int fd = plat_sopen(g_translated_path, CLASSIC_O_WRONLY | CLASSIC_O_CREAT | CLASSIC_O_BINARY,
+  int fd = plat_sopen(translated_path(), CLASSIC_O_WRONLY | CLASSIC_O_CREAT | CLASSIC_O_BINARY,
                       PLAT_SH_DENYNO, CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
   if (fd < 0) return false;
   int len = static_cast<int>(std::strlen(name));
@@ -78,10 +77,10 @@ bool write_login_file(const char* name) {
 
 // Opens a session on area's login.ctl for update: the session status, or
 // 1004 when the path cannot be formed.
-int open_login_control(FILE** stream, const char* area) {
+int open_login_control(CtlSession& session, const char* area) {
   char path[XLAT_PATH_SIZE];
-  if (!area_file_path(path, area, kLoginControlFile)) return CLASSIC_CANNOT_REMOVE;
-  return ctl_open(stream, path, CTL_UPDATE);
+  if (!area_file_path(path, area, LOGIN_CTL_NAME)) return CLASSIC_CANNOT_REMOVE;
+  return session.open(path, CTL_UPDATE);
 }
 
 // A login or a logout: checks the arguments, opens a session on area's
@@ -94,13 +93,13 @@ int change_login(const char* area, const char* tag, Change change) {
   if (!area) return CLASSIC_CANNOT_REMOVE;
   if (on_removable_drive(area)) return CLASSIC_OK;
 
-  FILE* stream = nullptr;
-  int status = open_login_control(&stream, area);
+  CtlSession session;
+  int status = open_login_control(session, area);
   if (status != CLASSIC_OK) return status;
   char name[kLoginNameSize];
   status = translate_login_file(area, tag, name);
   if (status == CLASSIC_OK) status = change(name);
-  ctl_close(stream, CTL_UPDATE, CLASSIC_OK);
+  session.close();
   return status;
 }
 
@@ -110,8 +109,8 @@ int classic_login_area(const char* area, const char* tag) {
   ensure_host_info();
   return change_login(area, tag, [](const char* name) {
     if (!write_login_file(name)) return CLASSIC_IO_ERROR;
-    g_trailer.total_items = static_cast<int16_t>(g_trailer.total_items + 1);
-    g_trailer.open_count = static_cast<uint16_t>(g_trailer.open_count + 1);
+    ctl_trailer().total_items = static_cast<int16_t>(ctl_trailer().total_items + 1);
+    ctl_trailer().open_count = static_cast<uint16_t>(ctl_trailer().open_count + 1);
     return CLASSIC_OK;
   });
 }
@@ -121,12 +120,12 @@ int classic_login_area(const char* area, const char* tag) {
 int classic_logout_area(const char* area, const char* tag) {
   return change_login(area, tag, [](const char*) {
     // A workstation that is not logged in has no file: no error.
-    plat_unlink(g_translated_path);
-    if (g_trailer.total_items != 0) {
-      g_trailer.total_items = static_cast<int16_t>(g_trailer.total_items - 1);
+    plat_unlink(translated_path());
+    if (ctl_trailer().total_items != 0) {
+      ctl_trailer().total_items = static_cast<int16_t>(ctl_trailer().total_items - 1);
     }
-    if (g_trailer.open_count != 0) {
-      g_trailer.open_count = static_cast<uint16_t>(g_trailer.open_count - 1);
+    if (ctl_trailer().open_count != 0) {
+      ctl_trailer().open_count = static_cast<uint16_t>(ctl_trailer().open_count - 1);
     }
     return CLASSIC_OK;
   });
@@ -136,7 +135,7 @@ int classic_login_create(const char* area) {
   if (!area) return CLASSIC_CANNOT_REMOVE;
   if (on_removable_drive(area)) return CLASSIC_OK;
   char path[XLAT_PATH_SIZE];
-  if (!area_file_path(path, area, kLoginControlFile)) return CLASSIC_CANNOT_REMOVE;
+  if (!area_file_path(path, area, LOGIN_CTL_NAME)) return CLASSIC_CANNOT_REMOVE;
   return classic_create_control_file(path);
 }
 
@@ -144,8 +143,8 @@ int classic_login_delete(const char* area) {
   if (!area) return CLASSIC_CANNOT_REMOVE;
   if (on_removable_drive(area)) return CLASSIC_OK;
   char path[XLAT_PATH_SIZE];
-  if (!area_file_path(path, area, kLoginControlFile)) return CLASSIC_CANNOT_REMOVE;
-  return classic_delete_control_file(path, kLoginDataPattern);
+  if (!area_file_path(path, area, LOGIN_CTL_NAME)) return CLASSIC_CANNOT_REMOVE;
+  return classic_delete_control_file(path, LOGIN_DATA_PATTERN);
 }
 
 int classic_accessable(void) { return 1; }

@@ -1,9 +1,41 @@
 // What the two backends provide to the parts of src/platform that are the
-// same on every system (the hooks and the code-page choice).
+// same on every system: the file calls behind the plat_ ones (the common
+// part notes their failures), the hooks and the code-page choice.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
+#include <string>
+
+#include "platform/platform.h"
+
+int backend_sopen(const char* path, int oflag, int shflag, int pmode);
+int backend_close(int fd);
+int backend_read(int fd, void* buf, unsigned count);
+int backend_write(int fd, const void* buf, unsigned count);
+long backend_lseek(int fd, long offset, int whence);
+int backend_commit(int fd);
+int backend_locking(int fd, int mode, long count);
+FILE* backend_fdopen(int fd, const char* mode);
+int backend_remove(const char* path);
+int backend_unlink(const char* path);
+int backend_rename(const char* from, const char* to);
+int backend_mkdir(const char* path);
+int backend_remove_directory(const char* path);
+long backend_reg_create_key(plat_hkey parent, const char* subkey, plat_hkey* out);
+long backend_reg_delete_key(plat_hkey parent, const char* subkey);
+long backend_reg_set_value(plat_hkey key, const char* value, unsigned long type, const void* data,
+                           unsigned long size);
+
+// Why the last failed call failed, when errno alone would mislead: another
+// open holding the file or the byte ("held by another program"), a target
+// that exists; null when errno says it.
+const char* backend_failure_reason();
+// The text of a failed registry call's result.
+std::string backend_registry_error_text(long code);
+// The path the OS saw for a Windows-form path.
+std::string backend_native_path(const char* path);
 
 void backend_sleep(uint32_t ms);
 uint32_t backend_time32();

@@ -7,14 +7,20 @@
 // and the registry, as the README describes).
 //
 // Calls that fail set errno as the Windows C runtime does; EACCES marks a
-// sharing conflict or a held byte lock.  C streams (fread, fwrite, fseek,
-// ftell, fflush, fclose, setvbuf) are used directly on both systems.
+// sharing conflict or a held byte lock.  The C streams of the library's
+// files are read, written, positioned, flushed and closed through the
+// plat_f* calls below; setvbuf is used directly.
+//
+// Every failure of a call that opens, reads, writes, positions, commits,
+// locks, closes, renames or removes a file, or writes the registry, is noted
+// as the cause of what the library reports next (plat_get_cause).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <string>
 
 // ---------------------------------------------------------------------------
 // Files
@@ -49,6 +55,15 @@ int plat_locking(int fd, int mode, long count);
 FILE* plat_fdopen(int fd, const char* mode);
 int plat_fileno(FILE* stream);
 
+// The C stream calls on the library's files: as the C runtime's own, with
+// their failures noted.
+size_t plat_fread(void* buf, size_t size, size_t count, FILE* stream);
+size_t plat_fwrite(const void* buf, size_t size, size_t count, FILE* stream);
+int plat_fseek(FILE* stream, long offset, int whence);
+long plat_ftell(FILE* stream);
+int plat_fflush(FILE* stream);
+int plat_fclose(FILE* stream);
+
 // 0 when path exists (mode 0) or has the access asked for.
 int plat_access(const char* path, int mode);
 
@@ -71,6 +86,33 @@ int plat_rename(const char* from, const char* to);
 int plat_mkdir(const char* path);
 // Removes an empty folder; non-zero on success.
 int plat_remove_directory(const char* path);
+
+// The path a Windows-form path stands for on this system.
+std::string plat_native_path(const char* path);
+
+// ---------------------------------------------------------------------------
+// The cause of a failure
+// ---------------------------------------------------------------------------
+
+constexpr size_t PLAT_CAUSE_PATH_SIZE = 512;
+
+// The last failed OS call of the process among those noted: what it was
+// ("open", "write", "flush", "rename", ...), the path the OS saw (empty when
+// unknown; a value or key name for the registry), the C runtime's error
+// number and the OS's text for it ("Permission denied", "No space left on
+// device", or "held by another program" for a sharing conflict).
+struct plat_cause {
+  char call[16];
+  char path[PLAT_CAUSE_PATH_SIZE];
+  int error;
+  char text[128];
+};
+
+// True and the cause when a noted call failed since the cause was last set.
+bool plat_get_cause(plat_cause* out);
+// Sets the cause (null forgets it), so that a caller can put back the cause
+// it had before calls whose failures it expected and handled.
+void plat_set_cause(const plat_cause* cause);
 
 // ---------------------------------------------------------------------------
 // Directory search
@@ -203,3 +245,18 @@ void plat_set_hooks(const plat_hooks* hooks);
 
 // Uses code page cp instead of the system's (0 returns to the system's).
 void plat_set_codepage(unsigned cp);
+
+// The seam's process-wide state back to its value at load: real calls, the
+// system's code page, no cause, no open file remembered.
+void plat_reset_state();
+
+// ---------------------------------------------------------------------------
+// Console
+// ---------------------------------------------------------------------------
+
+// Makes standard output binary (no CR inserted before LF).
+void plat_stdout_binary();
+// Makes standard input binary (CR LF read as it is).
+void plat_stdin_binary();
+// True when descriptor fd (0 input, 1 output, 2 errors) is a terminal.
+bool plat_isatty(int fd);

@@ -16,6 +16,7 @@
 #include "ctl/search.h"
 #include "ctl/session.h"
 #include "ctl/window.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -24,13 +25,13 @@ constexpr int kNumberMark = 15;
 // The most records a lay-rule block fetch asks for.
 constexpr int kBlock = 32;
 
-// The entries of the window now in g_window; empty when start > end.
+// The entries of the window now in ctl_window(); empty when start > end.
 struct Window {
   long start = 0;
   long end = -1;
 
   bool holds(long i) const { return i >= start && i <= end; }
-  const CtlEntry& at(long i) const { return g_window[i - start]; }
+  const CtlEntry& at(long i) const { return ctl_window()[i - start]; }
 };
 
 // Loads the window that holds entry i: from i rounded down to a multiple of
@@ -41,14 +42,14 @@ bool load_window(FILE* stream, Window* w, long i, long lo, long hi) {
   long end = start + WINDOW_ENTRIES - 1;
   if (end > hi) end = hi;
   size_t count = static_cast<size_t>(end - start + 1);
-  if (std::fseek(stream, start * CTL_RECORD_SIZE, SEEK_SET) != 0 ||
-      std::fread(g_window, CTL_RECORD_SIZE, count, stream) != count) {
+  if (plat_fseek(stream, start * CTL_RECORD_SIZE, SEEK_SET) != 0 ||
+      plat_fread(ctl_window(), CTL_RECORD_SIZE, count, stream) != count) {
     *w = Window{};
     return false;
   }
   w->start = start;
   w->end = end;
-  ++g_window_loads;
+  count_window_load();
   return true;
 }
 
@@ -91,15 +92,11 @@ int category_key(char* key, const char* category) {
 // unless it is a plain 1 nothing is searched and that status is returned (a
 // file opened on a removable drive is closed again at once).
 int locate_category(const char* path, const char* key, int keylen, long* offset, int* opened) {
-  FILE* stream = nullptr;
-  *opened = ctl_open(&stream, path, CTL_READ);
-  if (*opened != CLASSIC_OK) {
-    if (*opened == CLASSIC_OK_REMOVABLE) ctl_close(stream, CTL_READ, *opened);
-    return *opened;
-  }
-  int r = find_category_entry(stream, key, keylen, nullptr);
-  if (r == CLASSIC_OK) *offset = std::ftell(stream) - CTL_RECORD_SIZE;
-  ctl_close(stream, CTL_READ, CLASSIC_OK);
+  CtlSession session;
+  *opened = session.open(path, CTL_READ);
+  if (*opened != CLASSIC_OK) return *opened;
+  int r = find_category_entry(session.stream(), key, keylen, nullptr);
+  if (r == CLASSIC_OK) *offset = plat_ftell(session.stream()) - CTL_RECORD_SIZE;
   return r;
 }
 
@@ -117,7 +114,7 @@ bool rule_number(const CTRL_ENTRY_INFO& record, int* number) {
 }  // namespace
 
 int find_category_entry(FILE* stream, const char* key, int keylen, CtlEntry* out) {
-  long n = g_trailer_offset / CTL_RECORD_SIZE;
+  long n = ctl_trailer_offset() / CTL_RECORD_SIZE;
   if (n <= 0) return CLASSIC_NOT_FOUND;
   if (keylen < 0) keylen = 0;
   if (keylen > ITEM_NAME_SIZE) keylen = ITEM_NAME_SIZE;
@@ -144,7 +141,7 @@ int find_category_entry(FILE* stream, const char* key, int keylen, CtlEntry* out
   if (!w.holds(lo) && !load_window(stream, &w, lo, lo, n - 1)) return CLASSIC_IO_ERROR;
   const CtlEntry& found = w.at(lo);
   if (!begins_with_key(found, key, keylen)) return CLASSIC_NOT_FOUND;
-  if (std::fseek(stream, (lo + 1) * CTL_RECORD_SIZE, SEEK_SET) != 0) return CLASSIC_IO_ERROR;
+  if (plat_fseek(stream, (lo + 1) * CTL_RECORD_SIZE, SEEK_SET) != 0) return CLASSIC_IO_ERROR;
   if (out) *out = found;
   return CLASSIC_OK;
 }

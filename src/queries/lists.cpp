@@ -12,13 +12,20 @@
 #include "ctl/session.h"
 #include "ctl/window.h"
 #include "queries/match.h"
-
-CTRL_ENTRY_INFO g_blk_items[BLK_MAX_ITEMS];
+#include "platform/platform.h"
 
 namespace {
 
+// The queries layer's process-wide state: the result array of the block
+// listing, overwritten by each call.
+struct QueriesState {
+  CTRL_ENTRY_INFO blk_items[BLK_MAX_ITEMS];
+};
+
+QueriesState g_queries;
+
 // The end offset of the block reads: the length of the file.
-long end_offset() { return g_trailer_offset + CTL_RECORD_SIZE; }
+long end_offset() { return ctl_trailer_offset() + CTL_RECORD_SIZE; }
 
 // A zero-filled record of its own, or null when memory is exhausted.
 CTRL_ENTRY_INFO* new_node() { return new (std::nothrow) CTRL_ENTRY_INFO[1](); }
@@ -51,7 +58,7 @@ struct NodeList {
 
 }  // namespace
 
-void reset_lists_state() { std::memset(g_blk_items, 0, sizeof g_blk_items); }
+void reset_queries_state() { std::memset(&g_queries, 0, sizeof g_queries); }
 
 CTRL_ENTRY_INFO* classic_return_item_list(const char* ctl, const char* pattern, long* offset,
                                           long* position, char* more, int* status) {
@@ -60,14 +67,14 @@ CTRL_ENTRY_INFO* classic_return_item_list(const char* ctl, const char* pattern, 
     return nullptr;
   }
   *more = 0;
-  FILE* stream = nullptr;
-  int open_status = ctl_open(&stream, ctl, CTL_READ);
+  CtlSession session;
+  int open_status = session.open(ctl, CTL_READ);
   if (!ctl_opened(open_status)) {
     *status = open_status;
     return nullptr;
   }
-  if (std::fseek(stream, *offset, SEEK_SET) != 0) {
-    ctl_close(stream, CTL_READ, open_status);
+  FILE* stream = session.stream();
+  if (plat_fseek(stream, *offset, SEEK_SET) != 0) {
     *status = CLASSIC_IO_ERROR;
     return nullptr;
   }
@@ -75,28 +82,26 @@ CTRL_ENTRY_INFO* classic_return_item_list(const char* ctl, const char* pattern, 
   convert_pattern(converted, pattern);
 
   NodeList list;
-  long block_start = std::ftell(stream);
+  long block_start = plat_ftell(stream);
   int in_block = 0;
-  int r = read_entry_block(stream, g_window, &in_block, end_offset());
+  int r = read_entry_block(stream, ctl_window(), &in_block, end_offset());
   while (r != CLASSIC_NO_MORE) {
     if (r != CLASSIC_OK) {
       // A block that cannot be read ends the listing with nothing: the
       // records collected so far go back to the heap.
       free_nodes(list.head);
-      ctl_close(stream, CTL_READ, open_status);
       *status = 0;
       return nullptr;
     }
     for (int i = 0; i < in_block && list.count < LIST_MAX_ITEMS; ++i) {
-      if (!entry_matches(g_window[i], converted)) continue;
+      if (!entry_matches(ctl_window()[i], converted)) continue;
       CTRL_ENTRY_INFO* node = new_node();
       if (!node) {
         free_nodes(list.head);
-        ctl_close(stream, CTL_READ, open_status);
         *status = CLASSIC_NO_MEMORY;
         return nullptr;
       }
-      fill_entry_info(node, g_window[i], false);
+      fill_entry_info(node, ctl_window()[i], false);
       list.append(node);
     }
     if (list.count >= LIST_MAX_ITEMS) {
@@ -104,35 +109,34 @@ CTRL_ENTRY_INFO* classic_return_item_list(const char* ctl, const char* pattern, 
       break;
     }
     if (in_block < WINDOW_ENTRIES) break;  // the block reached the trailer
-    block_start = std::ftell(stream);
-    r = read_entry_block(stream, g_window, &in_block, end_offset());
+    block_start = plat_ftell(stream);
+    r = read_entry_block(stream, ctl_window(), &in_block, end_offset());
   }
   *offset += CTL_RECORD_SIZE * list.count;
   *position = block_start / CTL_RECORD_SIZE + list.count;
   *status = CLASSIC_OK;
-  ctl_close(stream, CTL_READ, open_status);
   return list.head;
 }
 
 int classic_get_blk_items(const char* ctl, const char* pattern, int max, long* offset, long* first,
                           CTRL_ENTRY_INFO** items) {
   if (!offset || !first || !items) return CLASSIC_IO_ERROR;
-  FILE* stream = nullptr;
-  int open_status = ctl_open(&stream, ctl, CTL_READ);
+  CtlSession session;
+  int open_status = session.open(ctl, CTL_READ);
   if (!ctl_opened(open_status)) return open_status;
-  classic_blk_count = g_trailer.total_items;
-  if (std::fseek(stream, *offset, SEEK_SET) != 0) {
-    ctl_close(stream, CTL_READ, open_status);
+  FILE* stream = session.stream();
+  classic_blk_count = ctl_trailer().total_items;
+  if (plat_fseek(stream, *offset, SEEK_SET) != 0) {
     return CLASSIC_IO_ERROR;
   }
   char converted[MATCH_PATTERN_SIZE];
   convert_pattern(converted, pattern);
-  std::memset(g_blk_items, 0, sizeof g_blk_items);
+  CTRL_ENTRY_INFO* blk_items = g_queries.blk_items;
+  std::memset(blk_items, 0, sizeof g_queries.blk_items);
 
-  long block_start = std::ftell(stream);
+  long block_start = plat_ftell(stream);
   int in_block = 0;
-  if (read_entry_block(stream, g_window, &in_block, end_offset()) != CLASSIC_OK) {
-    ctl_close(stream, CTL_READ, open_status);
+  if (read_entry_block(stream, ctl_window(), &in_block, end_offset()) != CLASSIC_OK) {
     return CLASSIC_NO_MORE;
   }
   int count = 0;
@@ -143,16 +147,16 @@ int classic_get_blk_items(const char* ctl, const char* pattern, int max, long* o
   for (;;) {
     bool full = false;
     for (int i = 0; i < in_block; ++i) {
-      const CtlEntry& e = g_window[i];
+      const CtlEntry& e = ctl_window()[i];
       if (e.flags & ENTRY_DELETED) continue;
       if (entry_matches(e, converted)) {
-        CTRL_ENTRY_INFO* record = &g_blk_items[count];
+        CTRL_ENTRY_INFO* record = &blk_items[count];
         fill_entry_info(record, e, false);
         if (count == 0) {
           *first = block_start + static_cast<long>(CTL_RECORD_SIZE) * i;
         } else {
-          record->prev = &g_blk_items[count - 1];
-          g_blk_items[count - 1].next = record;
+          record->prev = &blk_items[count - 1];
+          blk_items[count - 1].next = record;
         }
         ++count;
       }
@@ -165,24 +169,21 @@ int classic_get_blk_items(const char* ctl, const char* pattern, int max, long* o
     if (full) break;
     consumed = in_block + 1;
     if (in_block < WINDOW_ENTRIES) break;  // the block reached the trailer
-    block_start = std::ftell(stream);
-    int r = read_entry_block(stream, g_window, &in_block, end_offset());
+    block_start = plat_ftell(stream);
+    int r = read_entry_block(stream, ctl_window(), &in_block, end_offset());
     if (r == CLASSIC_NO_MORE) {
       consumed = 1;
       break;
     }
     if (r != CLASSIC_OK) {
-      ctl_close(stream, CTL_READ, open_status);
       return CLASSIC_NO_MORE;
     }
   }
   if (count == 0) {
-    ctl_close(stream, CTL_READ, open_status);
     return CLASSIC_NO_MORE;
   }
   *offset = block_start + static_cast<long>(CTL_RECORD_SIZE) * consumed;
-  *items = &g_blk_items[0];
-  ctl_close(stream, CTL_READ, open_status);
+  *items = &blk_items[0];
   return CLASSIC_OK;
 }
 

@@ -10,8 +10,7 @@ constexpr int BLK_MAX_ITEMS = 42;
 // The most records a whole-file list collects in one call.
 constexpr long LIST_MAX_ITEMS = 35552;
 
-// The result array of classic_get_blk_items: cleared at the start of every
-// call that reaches the scan, overwritten by the next one.
-extern CTRL_ENTRY_INFO g_blk_items[BLK_MAX_ITEMS];
-
-void reset_lists_state();
+// The queries layer's process-wide state (the result array of
+// classic_get_blk_items, cleared at the start of every call that reaches the
+// scan) back to its value at load.
+void reset_queries_state();

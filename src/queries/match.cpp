@@ -7,8 +7,8 @@
 #include <new>
 #include <vector>
 
-#include "ctl/dbcs.h"
-#include "locking/trim.h"
+#include "base/text.h"
+#include "base/text.h"
 
 namespace {
 

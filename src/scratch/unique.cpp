@@ -11,12 +11,13 @@
 #include <cstring>
 
 #include "classic.h"
-#include "ctl/dbcs.h"
+#include "base/names.h"
+#include "base/text.h"
 #include "platform/platform.h"
 
 namespace {
 
-const char kDefaultDirectory[] = "c:\\userroot\\temp\\";
+const char* const kDefaultDirectory = SCRATCH_FOLDER;
 const char kDefaultNameTemplate[] = "????????";
 const char kDefaultExtTemplate[] = "???";
 const char kDefaultCreateMode[] = "w+b";
@@ -32,7 +33,13 @@ constexpr size_t kMaxPath = 259;
 constexpr size_t kStreamBuffer = 512;
 constexpr int kPermissions = CLASSIC_S_IREAD | CLASSIC_S_IWRITE;
 
-uint32_t g_scratch_counter = 0;
+// The scratch layer's process-wide state: the counter that makes the
+// extensions of successive names differ.
+struct ScratchState {
+  uint32_t counter;
+};
+
+ScratchState g_scratch{};
 
 // Writes the directory of a path (dir and, unless dir is empty or ends
 // in ':', '\' or '/', a '\') to path; its length, or -1 when it leaves no
@@ -81,7 +88,7 @@ void make_unique_name(char* out, const char* name_template, const char* ext_temp
                       uint32_t ticks) {
   int n = fill_name_template(out, name_template, kNameWidth, ticks);
   out[n++] = '.';
-  fill_name_template(out + n, ext_template, kExtWidth, g_scratch_counter++);
+  fill_name_template(out + n, ext_template, kExtWidth, g_scratch.counter++);
 }
 
 // The open flags of a creating mode: 'w', then at most two of '+', 'b' and
@@ -159,7 +166,7 @@ int fill_name_template(char* out, const char* name_template, int width, uint32_t
   return i;
 }
 
-void reset_unique_state() { g_scratch_counter = 0; }
+void reset_scratch_state() { g_scratch = ScratchState{}; }
 
 FILE* classic_create_unique(const char* dir, const char* name_template, const char* ext_template,
                             char* name_out, const char* mode) {

@@ -16,5 +16,6 @@ constexpr int UNIQUE_NAME_SIZE = 13;
 // the number of characters written is returned.
 int fill_name_template(char* out, const char* name_template, int width, uint32_t value);
 
-// The scratch counter back to 0, as at load.
-void reset_unique_state();
+// The scratch layer's process-wide state (the scratch counter) back to its
+// value at load.
+void reset_scratch_state();

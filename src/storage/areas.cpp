@@ -11,25 +11,14 @@
 #include <cstring>
 
 #include "classic.h"
-#include "ctl/dbcs.h"
+#include "base/le.h"
+#include "base/text.h"
 #include "platform/platform.h"
 #include "storage/netxlat.h"
-
-const char* const AREA_SYSTEM_KEY = "Software\\Halvorn\\Quillmere";
+#include "storage/state.h"
 
 namespace {
 
-// The registry listing: the drive key open between the first area and the
-// end of the listing, and the index of the next area key to enumerate.
-plat_hkey g_drive_key = nullptr;
-unsigned long g_next_index = 0;
-
-void close_drive_key() {
-  if (g_drive_key) {
-    plat_reg_close_key(g_drive_key);
-    g_drive_key = nullptr;
-  }
-}
 
 void clear(char* name, size_t size) {
   if (size > 0) name[0] = 0;
@@ -40,7 +29,7 @@ void clear(char* name, size_t size) {
 bool enum_next_area(char* name, size_t size) {
   for (;;) {
     unsigned long length = static_cast<unsigned long>(size);
-    long r = plat_reg_enum_key(g_drive_key, g_next_index++, name, &length);
+    long r = plat_reg_enum_key(storage_state().drive_key, storage_state().next_area_index++, name, &length);
     if (r == PLAT_ERROR_SUCCESS) return true;
     if (r != PLAT_ERROR_MORE_DATA) return false;
   }
@@ -50,7 +39,7 @@ bool enum_next_area(char* name, size_t size) {
 // key cannot be opened or has no Version.  *opened tells which.
 int area_version(const char* name, bool* opened) {
   plat_hkey area = nullptr;
-  *opened = plat_reg_open_key(g_drive_key, name, PLAT_KEY_READ, &area) == PLAT_ERROR_SUCCESS;
+  *opened = plat_reg_open_key(storage_state().drive_key, name, PLAT_KEY_READ, &area) == PLAT_ERROR_SUCCESS;
   if (!*opened) return -1;
   int version = read_area_version(area);
   plat_reg_close_key(area);
@@ -84,25 +73,65 @@ bool has_dot(const char* name) { return std::strchr(name, '.') != nullptr; }
 
 }  // namespace
 
-void format_drive_key(char* out, size_t size, char letter) {
-  std::snprintf(out, size, "%s\\%c:", AREA_SYSTEM_KEY, letter);
-}
-
 bool query_area_version(plat_hkey area_key, uint32_t* version) {
   unsigned char bytes[4];
   unsigned long type = 0;
   unsigned long size = sizeof bytes;
-  if (plat_reg_query_value(area_key, "Version", &type, bytes, &size) != PLAT_ERROR_SUCCESS ||
+  if (plat_reg_query_value(area_key, AREA_VERSION_VALUE, &type, bytes, &size) != PLAT_ERROR_SUCCESS ||
       size != sizeof bytes) {
     return false;
   }
-  *version = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+  *version = get_le32(bytes);
   return true;
 }
 
 int read_area_version(plat_hkey area_key) {
   uint32_t version = 0;
   return query_area_version(area_key, &version) ? static_cast<int>(version) : -1;
+}
+
+long registered_area_version(char letter, const char* area) {
+  char drive_key[64];
+  format_drive_key(drive_key, sizeof drive_key, letter);
+  plat_hkey drive = nullptr;
+  if (plat_reg_open_key(plat_hkey_current_user(), drive_key, PLAT_KEY_READ, &drive) != PLAT_ERROR_SUCCESS) {
+    return -1;
+  }
+  plat_hkey key = nullptr;
+  uint32_t version = 0;
+  bool found = plat_reg_open_key(drive, area, PLAT_KEY_READ, &key) == PLAT_ERROR_SUCCESS;
+  if (found) {
+    found = query_area_version(key, &version);
+    plat_reg_close_key(key);
+  }
+  plat_reg_close_key(drive);
+  return found ? static_cast<long>(version) : -1;
+}
+
+bool write_area_key(plat_hkey drive_key, const char* area, bool has_version, uint32_t version) {
+  plat_hkey key = nullptr;
+  if (plat_reg_create_key(drive_key, area, &key) != PLAT_ERROR_SUCCESS) return false;
+  bool ok = true;
+  if (has_version) {
+    unsigned char bytes[4];
+    put_le32(bytes, version);
+    ok = plat_reg_set_value(key, AREA_VERSION_VALUE, PLAT_REG_DWORD, bytes, sizeof bytes) ==
+         PLAT_ERROR_SUCCESS;
+  }
+  plat_reg_close_key(key);
+  return ok;
+}
+
+int register_area(char letter, const char* area, uint32_t version) {
+  char drive_key[64];
+  format_drive_key(drive_key, sizeof drive_key, letter);
+  plat_hkey drive = nullptr;
+  if (plat_reg_create_key(plat_hkey_current_user(), drive_key, &drive) != PLAT_ERROR_SUCCESS) {
+    return CLASSIC_IO_ERROR;
+  }
+  bool ok = write_area_key(drive, area, true, version);
+  plat_reg_close_key(drive);
+  return ok ? CLASSIC_OK : CLASSIC_IO_ERROR;
 }
 
 int registry_first_area(const char* pattern, char* name, size_t size) {
@@ -113,8 +142,8 @@ int registry_first_area(const char* pattern, char* name, size_t size) {
   char drive_key[64];
   format_drive_key(drive_key, sizeof drive_key, pattern[0]);
   plat_hkey root = plat_hkey_current_user();
-  if (plat_reg_open_key(root, drive_key, PLAT_KEY_READ, &g_drive_key) != PLAT_ERROR_SUCCESS) {
-    g_drive_key = nullptr;
+  if (plat_reg_open_key(root, drive_key, PLAT_KEY_READ, &storage_state().drive_key) != PLAT_ERROR_SUCCESS) {
+    storage_state().drive_key = nullptr;
     plat_hkey system = nullptr;
     if (plat_reg_open_key(root, AREA_SYSTEM_KEY, PLAT_KEY_READ, &system) != PLAT_ERROR_SUCCESS) {
       return -2;
@@ -122,7 +151,7 @@ int registry_first_area(const char* pattern, char* name, size_t size) {
     plat_reg_close_key(system);
     return -1;
   }
-  g_next_index = 0;
+  storage_state().next_area_index = 0;
 
   bool opened = false;
   const char* last = last_component(pattern);
@@ -154,7 +183,7 @@ int registry_first_area(const char* pattern, char* name, size_t size) {
 int registry_next_area(const char* pattern, char* name, size_t size) {
   clear(name, size);
   if (!usable(pattern) || pattern[std::strlen(pattern) - 1] != '*') return 0;
-  if (!g_drive_key || size == 0) return -1;
+  if (!storage_state().drive_key || size == 0) return -1;
   if (!enum_next_area(name, size)) {
     close_drive_key();
     clear(name, size);
@@ -170,15 +199,18 @@ int registry_next_area(const char* pattern, char* name, size_t size) {
 }
 
 int area_search_first(FindEntry* entry, const char* pattern, unsigned mask) {
-  if (classic_netxlat(pattern, g_translated_path) != CLASSIC_OK) return -1;
-  return find_first_entry(g_translated_path, mask, entry);
+  if (classic_netxlat(pattern, translated_path()) != CLASSIC_OK) return -1;
+  return find_first_entry(translated_path(), mask, entry);
 }
 
 int area_search_next(FindEntry* entry) { return find_next_entry(entry); }
 
-void reset_areas_state() {
-  close_drive_key();
-  g_next_index = 0;
+void close_drive_key() {
+  plat_hkey& key = storage_state().drive_key;
+  if (key) {
+    plat_reg_close_key(key);
+    key = nullptr;
+  }
 }
 
 int classic_get_area_count(const char* pattern, unsigned long* count) {

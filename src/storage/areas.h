@@ -10,22 +10,29 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/names.h"
 #include "platform/platform.h"
 #include "storage/find.h"
 
-// The system's key, under HKEY_CURRENT_USER.
-extern const char* const AREA_SYSTEM_KEY;
 // Room for an area name read from the registry and its NUL.
 constexpr size_t AREA_NAME_SIZE = 128;
-
-// out := the drive key of letter ("<system key>\<letter>:").
-void format_drive_key(char* out, size_t size, char letter);
 
 // The Version value of an open area key: true and *version, or false when
 // the value is missing or is not four bytes.
 bool query_area_version(plat_hkey area_key, uint32_t* version);
 // The same as a number: -1 when the value is missing or unreadable.
 int read_area_version(plat_hkey area_key);
+// The Version of area on the drive of letter: -1 when the key or the value is
+// missing.
+long registered_area_version(char letter, const char* area);
+
+// Makes the area key area under the open drive key (or opens it when it
+// exists) and sets its Version when has_version.  False when the registry
+// refuses either.
+bool write_area_key(plat_hkey drive_key, const char* area, bool has_version, uint32_t version);
+// Registers area on the drive of letter with version, making the drive key
+// when missing: 1, or 1002 when the registry refuses.
+int register_area(char letter, const char* area, uint32_t version);
 
 // Starts a registry listing for pattern (drive letter first; last component
 // "*" for all areas or one area name) and reports its first area in name
@@ -45,4 +52,5 @@ int registry_next_area(const char* pattern, char* name, size_t size);
 int area_search_first(FindEntry* entry, const char* pattern, unsigned mask);
 int area_search_next(FindEntry* entry);
 
-void reset_areas_state();
+// Ends the registry listing, if one is open.
+void close_drive_key();

@@ -2,60 +2,50 @@
 #include "storage/devices.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "classic.h"
 #include "platform/platform.h"
 #include "storage/netxlat.h"
+#include "storage/state.h"
 
 namespace {
 
 constexpr int kDrives = 26;
 
-// The listing: the logical-drive mask taken at its start, the index of the
-// next drive to look at, and the name handed out last.
-unsigned long g_drive_mask = 0;
-int g_next_drive = 0;
-char g_device[3] = {0};
-
 bool has_storage_tree(char letter) {
-  char path[] = "x:\\userroot\\storage";
-  path[0] = letter;
+  char path[32];
+  std::snprintf(path, sizeof path, "%c:%s", letter, STORAGE_FOLDER);
   return plat_access(path, 0) == 0;
 }
 
 }  // namespace
 
 const char* device_first() {
-  g_drive_mask = plat_logical_drives();
-  g_next_drive = 0;
+  storage_state().drive_mask = plat_logical_drives();
+  storage_state().next_drive = 0;
   if (network_drive_letter() != '!') {
-    std::memcpy(g_device, "@:", 3);
-    return g_device;
+    std::memcpy(storage_state().device, "@:", 3);
+    return storage_state().device;
   }
   return device_next();
 }
 
 const char* device_next() {
-  while (g_next_drive < kDrives) {
-    int index = g_next_drive++;
-    if (!(g_drive_mask & (1ul << index))) continue;
+  while (storage_state().next_drive < kDrives) {
+    int index = storage_state().next_drive++;
+    if (!(storage_state().drive_mask & (1ul << index))) continue;
     char letter = static_cast<char>('A' + index);
     // A: is offered without looking at it: it may hold no disk.
     if (index == 0 || has_storage_tree(letter)) {
-      g_device[0] = letter;
-      g_device[1] = ':';
-      g_device[2] = 0;
-      return g_device;
+      storage_state().device[0] = letter;
+      storage_state().device[1] = ':';
+      storage_state().device[2] = 0;
+      return storage_state().device;
     }
   }
   return nullptr;
-}
-
-void reset_devices_state() {
-  g_drive_mask = 0;
-  g_next_drive = 0;
-  std::memset(g_device, 0, sizeof g_device);
 }
 
 unsigned long classic_get_device_count(void) {

@@ -9,4 +9,3 @@ const char* device_first();
 // The next device name of the listing, or null at its end.
 const char* device_next();
 
-void reset_devices_state();

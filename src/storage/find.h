@@ -27,4 +27,3 @@ int find_next_entry(FindEntry* entry);
 // Ends the open search, if any.
 void end_find();
 
-void reset_find_state();

@@ -16,17 +16,15 @@
 #include <cstring>
 
 #include "classic.h"
-#include "ctl/dbcs.h"
+#include "base/names.h"
+#include "base/text.h"
 #include "platform/platform.h"
 #include "storage/netxlat.h"
+#include "storage/state.h"
 
 namespace {
 
-constexpr const char* kStationFile = "c:\\userroot\\prog\\util\\network.cfg";
 constexpr int kStationBytes = 200;
-
-HostInfo g_host = {'!', 0, {0}, {0}};
-bool g_host_pending = true;
 
 // Copies up to four characters of text into a 5-byte node name.
 void copy_node(char* node, const char* text) {
@@ -47,16 +45,17 @@ bool keyword_is(const char* text, const char* keyword) {
 
 }  // namespace
 
-const HostInfo& host_info() { return g_host; }
-
-void reset_hostinfo_state() {
-  g_host = HostInfo{'!', 0, {0}, {0}};
-  g_host_pending = true;
-}
+const HostInfo& host_info() { return storage_state().host; }
 
 int read_station_file(char* node, char* network_drive) {
-  int fd = plat_sopen(kStationFile, CLASSIC_O_RDONLY | CLASSIC_O_BINARY, PLAT_SH_DENYWR, 0);
-  if (fd < 0) return -1;
+  // Most workstations have no station file: its absence explains nothing.
+  plat_cause before;
+  bool had_cause = plat_get_cause(&before);
+  int fd = plat_sopen(STATION_FILE, CLASSIC_O_RDONLY | CLASSIC_O_BINARY, PLAT_SH_DENYWR, 0);
+  if (fd < 0) {
+    plat_set_cause(had_cause ? &before : nullptr);
+    return -1;
+  }
   unsigned char buf[kStationBytes];
   int got = plat_read(fd, buf, kStationBytes);
   plat_close(fd);
@@ -71,14 +70,6 @@ int read_station_file(char* node, char* network_drive) {
   }
   node[n] = 0;
   return 0;
-}
-
-void upcase_name(char* text) {
-  for (char* p = text; *p; p = const_cast<char*>(next_char(p))) {
-    if (is_single_byte(static_cast<unsigned char>(*p))) {
-      *p = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
-    }
-  }
 }
 
 void classic_get_driveinfo(char* network_drive, char* server_drive, char* node, char* node_copy) {
@@ -111,7 +102,38 @@ void classic_get_driveinfo(char* network_drive, char* server_drive, char* node, 
 }
 
 void ensure_host_info() {
-  if (!g_host_pending) return;
-  g_host_pending = false;
-  classic_get_driveinfo(&g_host.network_drive, &g_host.server_drive, g_host.node, g_host.node_copy);
+  StorageState& st = storage_state();
+  if (st.host_known) return;
+  st.host_known = true;
+  classic_get_driveinfo(&st.host.network_drive, &st.host.server_drive, st.host.node, st.host.node_copy);
+}
+
+void read_user_id(char* user) {
+  std::memset(user, 0, 4);
+  plat_hkey key = nullptr;
+  if (plat_reg_open_key(plat_hkey_current_user(), USER_KEY, PLAT_KEY_READ, &key) !=
+      PLAT_ERROR_SUCCESS) {
+    return;
+  }
+  unsigned long type = 0;
+  unsigned long size = 4;
+  long r = plat_reg_query_value(key, USER_ID_VALUE, &type, user, &size);
+  plat_reg_close_key(key);
+  // A value longer than four bytes (four characters and more with the NUL)
+  // gives no user id at all.
+  if (r != PLAT_ERROR_SUCCESS) std::memset(user, 0, 4);
+  user[3] = 0;
+}
+
+int write_user_id(const char* user) {
+  plat_hkey key = nullptr;
+  if (plat_reg_create_key(plat_hkey_current_user(), USER_KEY, &key) != PLAT_ERROR_SUCCESS) {
+    return CLASSIC_IO_ERROR;
+  }
+  size_t n = strnlen(user, USER_ID_CHARS);
+  char value[USER_ID_CHARS + 1] = {0};
+  std::memcpy(value, user, n);
+  long r = plat_reg_set_value(key, USER_ID_VALUE, PLAT_REG_SZ, value, static_cast<unsigned long>(n + 1));
+  plat_reg_close_key(key);
+  return r == PLAT_ERROR_SUCCESS ? CLASSIC_OK : CLASSIC_IO_ERROR;
 }

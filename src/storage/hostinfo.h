@@ -20,7 +20,15 @@ void ensure_host_info();
 // stored), -1 otherwise.
 int read_station_file(char* node, char* network_drive);
 
-// Upper-cases the single-byte characters of a NUL-terminated text in place.
-void upcase_name(char* text);
+// The user id stamped on items: the registry value UserId under
+// Software\Halvorn, at most three characters (empty when missing or
+// longer).  user holds 4 bytes.
+void read_user_id(char* user);
+// Sets the user id (at most three characters) for the items this user
+// stamps from now on: 1, or 1002 when the registry refuses it.
+int write_user_id(const char* user);
 
-void reset_hostinfo_state();
+// The storage layer's process-wide state (host information, translations,
+// the translated-path buffer, open listings) back to its value at load; open
+// listings are ended.
+void reset_storage_state();

@@ -5,7 +5,8 @@
 #include <cstring>
 
 #include "classic.h"
-#include "ctl/dbcs.h"
+#include "base/names.h"
+#include "base/text.h"
 #include "platform/platform.h"
 #include "storage/areas.h"
 
@@ -59,19 +60,9 @@ Registration read_registration(plat_hkey drive, const char* area) {
   return reg;
 }
 
-void set_version(plat_hkey key, uint32_t version) {
-  unsigned char bytes[4] = {static_cast<unsigned char>(version), static_cast<unsigned char>(version >> 8),
-                            static_cast<unsigned char>(version >> 16),
-                            static_cast<unsigned char>(version >> 24)};
-  plat_reg_set_value(key, "Version", PLAT_REG_DWORD, bytes, sizeof bytes);
-}
-
 // Makes the area key area (again), with Version when given.
 void create_area_key(plat_hkey drive, const char* area, const Registration& reg) {
-  plat_hkey key = nullptr;
-  if (plat_reg_create_key(drive, area, &key) != PLAT_ERROR_SUCCESS) return;
-  if (reg.has_version) set_version(key, reg.version);
-  plat_reg_close_key(key);
+  write_area_key(drive, area, reg.has_version, reg.version);
 }
 
 // What follows the last '\' of path, or the whole path.
@@ -85,9 +76,9 @@ const char* after_last_backslash(const char* path) {
 int classic_delete_area(const char* drive, const char* area) {
   if (!drive || !drive[0] || !is_area_name(area)) return CLASSIC_IO_ERROR;
   char folder[kPathSize];
-  int n = std::snprintf(folder, sizeof folder, "%c:%s%s\\", drive[0], "\\userroot\\storage\\", area);
+  int n = std::snprintf(folder, sizeof folder, "%c:%s\\%s\\", drive[0], STORAGE_FOLDER, area);
   // Room for the longer of the two sub-folder names behind the area folder.
-  if (n < 0 || static_cast<size_t>(n) + std::strlen("PARAM") >= sizeof folder) return CLASSIC_IO_ERROR;
+  if (n < 0 || static_cast<size_t>(n) + std::strlen(AREA_PARAM_FOLDER) >= sizeof folder) return CLASSIC_IO_ERROR;
 
   char drive_key[64];
   format_drive_key(drive_key, sizeof drive_key, drive[0]);
@@ -98,9 +89,9 @@ int classic_delete_area(const char* drive, const char* area) {
   }
 
   size_t base = static_cast<size_t>(n);
-  std::memcpy(folder + base, "DATA", 5);
+  std::memcpy(folder + base, AREA_DATA_FOLDER, std::strlen(AREA_DATA_FOLDER) + 1);
   bool data = empty_and_remove(folder);
-  std::memcpy(folder + base, "PARAM", 6);
+  std::memcpy(folder + base, AREA_PARAM_FOLDER, std::strlen(AREA_PARAM_FOLDER) + 1);
   bool param = empty_and_remove(folder);
   folder[base - 1] = 0;
   bool itself = empty_and_remove(folder);

@@ -16,11 +16,10 @@
 #include <cstring>
 
 #include "classic.h"
-#include "ctl/dbcs.h"
+#include "base/text.h"
 #include "storage/hostinfo.h"
+#include "storage/state.h"
 #include "storage/xlat_lookup.h"
-
-char g_translated_path[XLAT_PATH_SIZE];
 
 namespace {
 
@@ -34,24 +33,16 @@ struct XlatRow {
 };
 
 const XlatRow kRows[] = {
-    {"c:\\userroot\\storage", false, false, 'A', "\\userroot\\system\\state\\stordir", 'C'},
+    {"c:\\userroot\\storage", false, false, 'A', XLAT_AREA_LISTING, 'C'},
     {"c:\\userroot", true, false, 0, nullptr, 0},
-    {"c:\\", false, true, 'D', "\\userroot\\system\\state\\dosdir", 'C'},
+    {"c:\\", false, true, 'D', XLAT_DOS_LISTING, 'C'},
 };
 
 constexpr size_t kKeyLength = 9;
 constexpr size_t kMaxComponent = 8;
 constexpr size_t kMaxPatternComponent = 23;
 
-struct CacheSlot {
-  char key[kKeyLength + 1];
-  char target[XLAT_PATH_SIZE];
-};
-
-signed char g_network_flag = 1;
-char g_network_drive = '!';
-CacheSlot g_cache[2];
-int g_cache_next = 0;
+static_assert(sizeof(XlatCacheSlot::key) == kKeyLength + 1);
 
 bool keys_equal(const char* a, const char* b) {
   for (size_t i = 0; i < kKeyLength; ++i) {
@@ -77,7 +68,7 @@ int translate(char* w, char* out) {
   if (starts_nocase(w, "@:")) {
     classic_enable_network();
     w[0] = 'c';
-  } else if (starts_nocase(w, "a:") || g_network_drive == '!' || g_network_flag == 0) {
+  } else if (starts_nocase(w, "a:") || storage_state().network_drive == '!' || storage_state().network_flag == 0) {
     return put(out, w) ? CLASSIC_OK : CLASSIC_CANNOT_REMOVE;
   }
 
@@ -141,7 +132,7 @@ int translate(char* w, char* out) {
   key[kMaxComponent] = row->key_letter;
   key[kKeyLength] = 0;
   const char* target = nullptr;
-  for (const CacheSlot& slot : g_cache) {
+  for (const XlatCacheSlot& slot : storage_state().cache) {
     if (slot.key[0] && keys_equal(slot.key, key)) {
       target = slot.target;
       break;
@@ -169,40 +160,34 @@ int translate(char* w, char* out) {
 }  // namespace
 
 const char* remember_translation(const char* key, const char* target) {
-  CacheSlot& slot = g_cache[g_cache_next];
+  XlatCacheSlot& slot = storage_state().cache[storage_state().cache_next];
   std::memcpy(slot.key, key, kKeyLength);
   slot.key[kKeyLength] = 0;
   std::snprintf(slot.target, sizeof slot.target, "%.*s", static_cast<int>(XLAT_TARGET_MAX), target);
-  g_cache_next ^= 1;
+  storage_state().cache_next ^= 1;
   return slot.target;
 }
 
-void set_network_drive_letter(char letter) { g_network_drive = letter; }
+void set_network_drive_letter(char letter) { storage_state().network_drive = letter; }
 
-char network_drive_letter() { return g_network_drive; }
+char network_drive_letter() { return storage_state().network_drive; }
 
-void reset_netxlat_state() {
-  g_network_flag = 1;
-  g_network_drive = '!';
-  std::memset(g_cache, 0, sizeof g_cache);
-  g_cache_next = 0;
-  std::memset(g_translated_path, 0, sizeof g_translated_path);
-}
+char* translated_path() { return storage_state().translated_path; }
 
 int classic_enable_network(void) {
-  int previous = g_network_flag;
-  g_network_flag = 1;
+  int previous = storage_state().network_flag;
+  storage_state().network_flag = 1;
   return previous;
 }
 
 int classic_disable_network(void) {
-  int previous = g_network_flag;
-  g_network_flag = 0;
+  int previous = storage_state().network_flag;
+  storage_state().network_flag = 0;
   return previous;
 }
 
 int network_translation_active(const char* name) {
-  if (g_network_drive != '!' && g_network_flag != 0) return 1;
+  if (storage_state().network_drive != '!' && storage_state().network_flag != 0) return 1;
   return name && name[0] == '@' ? 1 : 0;
 }
 
@@ -215,56 +200,17 @@ int classic_netxlat(const char* path, char* out) {
   for (size_t i = 0; i <= len; ++i) w[i] = path[i] == '/' ? '\\' : path[i];
   // The out buffer is written only on success: translate into a copy.
   char result[XLAT_PATH_SIZE];
-  signed char remembered = g_network_flag;
+  signed char remembered = storage_state().network_flag;
   int status = translate(w, result);
-  g_network_flag = remembered;
+  storage_state().network_flag = remembered;
   if (status == CLASSIC_OK) std::memcpy(out, result, std::strlen(result) + 1);
   return status;
 }
 
-int classic_net_ctrl_creat(void) { return classic_create_control_file(XLAT_CTL_PATH); }
-
-bool data_file_path(char* dst, const char* ctl_path, const char* pattern, const char* suffix) {
-  dst[0] = 0;
-  size_t dir = 0;
-  if (const char* cut = find_last_char(ctl_path, '\\')) {
-    dir = static_cast<size_t>(cut - ctl_path) + 1;
-  } else if (const char* slash = std::strrchr(ctl_path, '/')) {
-    dir = static_cast<size_t>(slash - ctl_path) + 1;
+int translate_data_file(const char* ctl_path, const char* pattern, const char* suffix) {
+  char path[XLAT_PATH_SIZE];
+  if (!ctl_path || !pattern || !data_file_path(path, ctl_path, pattern, suffix)) {
+    return CLASSIC_IO_ERROR;
   }
-  // The pattern is the caller's: only its three %c conversions are filled
-  // in, never handed to a printf-style formatter.
-  char name[16];
-  size_t n = 0;
-  int letters = 0;
-  for (const char* p = pattern; *p; ++p) {
-    char c = *p;
-    if (c == '%') {
-      if (p[1] == 'c' && letters < 3) {
-        c = suffix[letters++];
-        ++p;
-      } else if (p[1] == '%') {
-        ++p;
-      } else {
-        return false;
-      }
-    }
-    if (n + 1 >= sizeof name) return false;
-    name[n++] = c;
-  }
-  name[n] = 0;
-  if (dir + n >= XLAT_PATH_SIZE) return false;
-  std::memcpy(dst, ctl_path, dir);
-  std::memcpy(dst + dir, name, n + 1);
-  return true;
-}
-
-void next_suffix(char* suffix) {
-  for (int i = 2; i >= 0; --i) {
-    if (suffix[i] < 'z') {
-      ++suffix[i];
-      return;
-    }
-    suffix[i] = 'a';
-  }
+  return classic_netxlat(path, translated_path());
 }

@@ -6,14 +6,12 @@
 
 #include <cstddef>
 
-// Size of every translated path, the process-wide buffer included.
-constexpr size_t XLAT_PATH_SIZE = 300;
-// Longest path classic_netxlat accepts, given or completed.
-constexpr size_t XLAT_MAX_PATH = 255;
+#include "base/names.h"
 
-// The process-wide buffer into which operations translate the path they then
-// open, remove or rename.
-extern char g_translated_path[XLAT_PATH_SIZE];
+
+// The process-wide buffer (XLAT_PATH_SIZE bytes) into which operations
+// translate the path they then open, remove or rename.
+char* translated_path();
 
 // Sets the network drive letter ('!' for none); the host configuration does.
 void set_network_drive_letter(char letter);
@@ -23,18 +21,12 @@ char network_drive_letter();
 // flag on), or when name begins with '@'; else 0.
 int network_translation_active(const char* name);
 
-// dst (XLAT_PATH_SIZE bytes) := the folder of the control-file path followed
-// by pattern with its three %c conversions taken from suffix.  The result is
-// not yet translated.  False (dst empty) when the pattern is not a data-file
-// pattern (more than three conversions, any other conversion, a name over 15
-// characters) or the result does not fit.
-bool data_file_path(char* dst, const char* ctl_path, const char* pattern, const char* suffix);
-
-// Advances a three-letter data-file suffix in place: aaa, aab, ... zzz, aaa.
-void next_suffix(char* suffix);
+// Translates the data-file path of an entry (folder of ctl_path, pattern,
+// the entry's suffix) into the process-wide translated-path buffer.  1, or
+// the translation status (1002 for a pattern that is not a data-file one).
+int translate_data_file(const char* ctl_path, const char* pattern, const char* suffix);
 
 // Keeps a translation (key of 9 characters, target folder) in the older of
 // the two cache slots; returns the cached target.
 const char* remember_translation(const char* key, const char* target);
 
-void reset_netxlat_state();

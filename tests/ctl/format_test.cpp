@@ -75,7 +75,7 @@ TEST_F(FormatTest, CheckTrailerReadsWithoutChangingTheFile) {
   EXPECT_EQ(version, 3);
   EXPECT_EQ(lock, 13);
   EXPECT_EQ(total, 12);
-  EXPECT_EQ(g_trailer.total_items, 12);  // left in the current trailer
+  EXPECT_EQ(ctl_trailer().total_items, 12);  // left in the current trailer
   EXPECT_EQ(classic_check_trailer(kCtl.c_str(), nullptr, nullptr, nullptr), CLASSIC_OK);
   EXPECT_EQ(classic_check_trailer_ex(kCtl.c_str(),
                                      1, nullptr, &lock, nullptr),
@@ -136,10 +136,10 @@ class BlockTest : public StoreTest {
     std::string out;
     for (int i = 0; i < 6; ++i) {
       int count = -1;
-      int r = read_entry_block(f, g_window, &count, end);
+      int r = read_entry_block(f, ctl_window(), &count, end);
       out += std::to_string(count) + ":" + std::to_string(r) + " ";
       if (r == CLASSIC_OK && count > 0) {
-        EXPECT_EQ(std::string(g_window[0].name, 4), "NAME");
+        EXPECT_EQ(std::string(ctl_window()[0].name, 4), "NAME");
       }
       if (r != CLASSIC_OK) break;
     }

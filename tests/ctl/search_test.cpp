@@ -82,7 +82,7 @@ class SearchTest : public StoreTest {
     int status = ctl_open(&f, path.c_str(), CTL_READ);
     EXPECT_EQ(status, CLASSIC_OK);
     if (status != CLASSIC_OK) return status;
-    int r = ctl_find_entry(f, key.data(), &g_entry);
+    int r = ctl_find_entry(f, key.data(), &ctl_entry());
     *position = std::ftell(f);
     ctl_close(f, CTL_READ, status);
     return r;
@@ -101,7 +101,7 @@ TEST_F(SearchTest, SmallFile) {
   EXPECT_EQ(pos, 256);
   EXPECT_EQ(search(ctl, key_of("D"), &pos), CLASSIC_OK);
   EXPECT_EQ(pos, 128);
-  EXPECT_EQ(std::string(g_entry.name, 1), "D");
+  EXPECT_EQ(std::string(ctl_entry().name, 1), "D");
   // The deleted entry carries the name B: it is not what is found.
   EXPECT_EQ(search(ctl, key_of("B"), &pos), CLASSIC_OK);
   EXPECT_EQ(pos, 64);
@@ -147,7 +147,7 @@ TEST_F(SearchTest, AgreesWithALinearScan) {
       ASSERT_EQ(r, want.found ? CLASSIC_OK : CLASSIC_NOT_FOUND) << "size " << size << " key " << key;
       ASSERT_EQ(pos, want.position) << "size " << size << " key " << key;
       if (want.found) {
-        ASSERT_EQ(std::string(g_entry.name, ITEM_NAME_SIZE), key);
+        ASSERT_EQ(std::string(ctl_entry().name, ITEM_NAME_SIZE), key);
       }
     }
   }
@@ -160,14 +160,14 @@ TEST_F(SearchTest, RepeatedSearchReadsOneWindow) {
   make_file(ctl, live, 10);
   long pos = 0;
   ASSERT_EQ(search(ctl, live[4321], &pos), CLASSIC_OK);
-  EXPECT_GT(g_window_loads, 1);
-  g_window_loads = 0;
+  EXPECT_GT(ctl_window_loads(), 1);
+  long before = ctl_window_loads();
   ASSERT_EQ(search(ctl, live[4321], &pos), CLASSIC_OK);
-  EXPECT_EQ(g_window_loads, 1);
+  EXPECT_EQ(ctl_window_loads() - before, 1);
   // A search from the start needs few windows even in a large file.
   reset_library_state();
   ASSERT_EQ(search(ctl, live[17], &pos), CLASSIC_OK);
-  EXPECT_LE(g_window_loads, 10);
+  EXPECT_LE(ctl_window_loads(), 10);
 }
 
 TEST_F(SearchTest, DamagedOrderNeverLoopsOrReadsOutside) {

@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "support/ctl_files.h"
 #include "support/helper.h"
+#include "support/items.h"
 #include "support/store_test.h"
 
 namespace {
@@ -53,13 +54,13 @@ TEST_F(SessionTest, SessionLocksTheTrailerAndReleasesIt) {
   FILE* f = nullptr;
   ASSERT_EQ(ctl_open(&f, kCtl.c_str(), CTL_UPDATE), CLASSIC_OK);
   // What the open wrote (the file itself cannot be read while held).
-  const CtlTrailer& during = g_trailer;
+  const CtlTrailer& during = ctl_trailer();
   EXPECT_EQ(during.lock_state, LOCK_SESSION);
   EXPECT_EQ(during.lock_marker, 1);
   EXPECT_STREQ(during.node, "NDX");
   EXPECT_STREQ(during.task_name, "CLASSIC");
   EXPECT_EQ(during.task_id, 66);
-  EXPECT_EQ(g_trailer_offset, 128);
+  EXPECT_EQ(ctl_trailer_offset(), 128);
   // Nobody else gets the file while the session holds it.
   EXPECT_EQ(classic_check_trailer_ex(kCtl.c_str(), 1, nullptr, nullptr, nullptr),
             CLASSIC_CANNOT_OPEN);
@@ -196,7 +197,7 @@ TEST_F(SessionTest, TrailerLockLeftByADeadSession) {
 TEST_F(SessionTest, AreaLockStates) {
   FILE* f = nullptr;
   ASSERT_EQ(ctl_open(&f, kCtl.c_str(), CTL_UPDATE | CTL_KEEP_LOCK_STATE), CLASSIC_OK);
-  g_trailer.lock_state = LOCK_AREA;
+  ctl_trailer().lock_state = LOCK_AREA;
   ASSERT_EQ(ctl_close(f, CTL_UPDATE | CTL_KEEP_LOCK_STATE, CLASSIC_OK), CLASSIC_OK);
   EXPECT_EQ(read_trailer(kCtl).lock_state, LOCK_AREA);
   EXPECT_EQ(ctl_open(&f, kCtl.c_str(), CTL_READ), CLASSIC_AREA_LOCKED);
@@ -212,17 +213,17 @@ TEST_F(SessionTest, AreaLockStates) {
 TEST_F(SessionTest, RetainedControlFileCarriesOnToTheNextSession) {
   FILE* f = nullptr;
   ASSERT_EQ(ctl_open(&f, kCtl.c_str(), CTL_UPDATE), CLASSIC_OK);
-  g_trailer.open_count = 5;
+  ctl_trailer().open_count = 5;
   ASSERT_EQ(ctl_close(f, CTL_UPDATE | CTL_RETAIN, CLASSIC_OK), CLASSIC_OK);
   // Still open and locked: nobody else gets it.
   EXPECT_EQ(classic_check_trailer_ex(kCtl.c_str(), 1, nullptr, nullptr, nullptr),
             CLASSIC_CANNOT_OPEN);
-  g_trailer_offset = 0;
+  ctl_set_trailer_offset(0);
   FILE* again = nullptr;
   ASSERT_EQ(ctl_open(&again, "C:\\USERROOT\\storage\\WORK\\data\\PIECE.CTL", CTL_UPDATE), CLASSIC_OK);
   EXPECT_EQ(again, f);
-  EXPECT_EQ(g_trailer_offset, 128);
-  EXPECT_EQ(g_trailer.open_count, 5);  // the trailer carried over, not reread
+  EXPECT_EQ(ctl_trailer_offset(), 128);
+  EXPECT_EQ(ctl_trailer().open_count, 5);  // the trailer carried over, not reread
   ASSERT_EQ(ctl_close(again, CTL_UPDATE, CLASSIC_OK), CLASSIC_OK);
   CtlTrailer t = read_trailer(kCtl);
   EXPECT_EQ(t.lock_state, LOCK_FREE);
@@ -234,8 +235,8 @@ TEST_F(SessionTest, RetainedControlFileCarriesOnToTheNextSession) {
 TEST_F(SessionTest, SelfCheckAtClose) {
   FILE* f = nullptr;
   ASSERT_EQ(ctl_open(&f, kCtl.c_str(), CTL_UPDATE), CLASSIC_OK);
-  std::memcpy(g_trailer.suffix, "aaa", 3);
-  g_trailer.next_slot = 0;
+  std::memcpy(ctl_trailer().suffix, "aaa", 3);
+  ctl_trailer().next_slot = 0;
   plat_setenv("ZELTORA", "1");
   EXPECT_EQ(ctl_close(f, CTL_UPDATE, CLASSIC_OK), CLASSIC_IO_ERROR);
   EXPECT_EQ(testenv::log_codes(), std::vector<int>{54050});
@@ -250,8 +251,8 @@ TEST_F(SessionTest, SelfCheckAtClose) {
   plat_setenv("ZELTORA", nullptr);
   control_file(kCtl, 2, sound_trailer(2));
   ASSERT_EQ(ctl_open(&f, kCtl.c_str(), CTL_UPDATE), CLASSIC_OK);
-  std::memcpy(g_trailer.suffix, "aaa", 3);
-  g_trailer.next_slot = 0;
+  std::memcpy(ctl_trailer().suffix, "aaa", 3);
+  ctl_trailer().next_slot = 0;
   EXPECT_EQ(ctl_close(f, CTL_UPDATE, CLASSIC_OK), CLASSIC_OK);
   EXPECT_EQ(testenv::log_codes(), (std::vector<int>{54050, 54050}));
   EXPECT_EQ(read_trailer(kCtl).lock_state, LOCK_FREE);
@@ -279,3 +280,52 @@ TEST_F(SessionTest, FilesThatCannotBeOpened) {
 }
 
 }  // namespace
+
+// Every way out of an operation ends its session: after each failure below
+// the control file is free on disk and no open of this process holds it.
+TEST_F(SessionTest, EveryWayOutReleasesTheControlFile) {
+  ASSERT_EQ(plat_remove(kPieceCtl.c_str()), 0);  // a store with real items instead
+  make_piece_store();
+  ASSERT_EQ(put_item(kPieceCtl, "A", "a"), CLASSIC_OK);
+  ASSERT_EQ(put_item(kPieceCtl, "B", "b"), CLASSIC_OK);
+  const char* ctl = kPieceCtl.c_str();
+  FILE* stream = nullptr;
+  std::vector<char> bytes;
+  CTRL_ENTRY_INFO info{};
+  long offset = 0, first = 0;
+  CTRL_ENTRY_INFO* items = nullptr;
+  FILE* not_open = std::tmpfile();
+  ASSERT_NE(not_open, nullptr);
+  struct Case {
+    const char* what;
+    int want;
+    int got;
+  };
+  const Case cases[] = {
+      {"create over a live name", CLASSIC_NAME_IN_USE,
+       classic_open_item(ctl, "A", ITEM_WRITE | ITEM_CREATE, kPiecePattern, &stream, nullptr, nullptr)},
+      {"open a missing name", CLASSIC_NOT_FOUND,
+       classic_open_item(ctl, "X", 0, kPiecePattern, &stream, nullptr, nullptr)},
+      {"look up a missing name", CLASSIC_NOT_FOUND, classic_lookup_item(ctl, "X", &info)},
+      {"overwrite a missing entry", CLASSIC_NOT_FOUND, classic_overwrite_ctrl_entry(ctl, "X", &info)},
+      {"delete a missing name", CLASSIC_NOT_FOUND, classic_delete_item(ctl, "X", kPiecePattern)},
+      {"undelete a live name", CLASSIC_NAME_IN_USE, classic_undelete_item(ctl, "A", kPiecePattern)},
+      {"rename onto a live name", CLASSIC_NAME_IN_USE, classic_rename_item(ctl, "A", "B", kPiecePattern)},
+      {"set the attribute of a missing name", CLASSIC_NOT_FOUND,
+       classic_set_attribute(ctl, kPiecePattern, "X", 1)},
+      {"read a missing item raw", CLASSIC_NOT_FOUND, classic_read_raw_item(ctl, "X", kPiecePattern, bytes)},
+      {"close an item that is not open", CLASSIC_NOT_OPEN, classic_close_item(ctl, "A", not_open)},
+      {"list past the end", CLASSIC_NO_MORE, classic_get_blk_items(ctl, "Z*", 5, &offset, &first, &items)},
+      {"delete the control file with an open item", CLASSIC_ITEMS_OPEN,
+       (classic_open_item(ctl, "B", 0, kPiecePattern, &stream, nullptr, nullptr),
+        classic_delete_control_file(ctl, kPiecePattern))},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.got, c.want) << c.what;
+    EXPECT_EQ(read_trailer(kPieceCtl).lock_state, LOCK_FREE) << c.what;
+    int fd = plat_sopen(ctl, CLASSIC_O_RDWR | CLASSIC_O_BINARY, PLAT_SH_DENYRW, 0);
+    EXPECT_GE(fd, 0) << c.what << ": the control file is still held";
+    if (fd >= 0) plat_close(fd);
+  }
+  EXPECT_EQ(classic_close_item(ctl, "B", stream), CLASSIC_OK);
+}

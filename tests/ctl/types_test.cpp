@@ -41,10 +41,8 @@ TEST_F(TypesTest, SuffixNumbers) {
 
 TEST_F(TypesTest, TaskIdentity) {
   EXPECT_EQ(task_id(), 66);
-  EXPECT_EQ(g_task.id, -1);
-  init_task_identity();
-  EXPECT_EQ(g_task.id, 66);
-  EXPECT_STREQ(g_task.name, "CLASSIC");
+  EXPECT_EQ(task_identity().id, 66);
+  EXPECT_STREQ(task_identity().name, "CLASSIC");
   EXPECT_STREQ(task_name_of(12), "UNKNOWN");
   EXPECT_STREQ(task_name_of(63), "UNKNOWN");
   for (int id : {0, 5, 11, 64, 66, 69}) {
@@ -59,12 +57,12 @@ class RecoverTest : public StoreTest {
  protected:
   const std::string dir_ = "c:\\userroot\\storage\\work\\data\\";
   std::string recover(long entries) {
-    g_trailer_offset = entries * 64;
-    std::memcpy(g_trailer.suffix, "aaa", 3);
-    g_trailer.next_slot = 5;
+    ctl_set_trailer_offset(entries * 64);
+    std::memcpy(ctl_trailer().suffix, "aaa", 3);
+    ctl_trailer().next_slot = 5;
     if (!recover_trailer_suffix((dir_ + "PIECE.CTL").c_str())) return "failed";
-    EXPECT_EQ(g_trailer.next_slot, 0);
-    return std::string(g_trailer.suffix, 3);
+    EXPECT_EQ(ctl_trailer().next_slot, 0);
+    return std::string(ctl_trailer().suffix, 3);
   }
 };
 
@@ -86,15 +84,15 @@ TEST_F(RecoverTest, SkipsDataFilesThatExist) {
 
 TEST_F(RecoverTest, FailsForUnknownTypesAndPastTheLastSuffix) {
   testenv::make_dirs(dir_);
-  g_trailer_offset = 0;
+  ctl_set_trailer_offset(0);
   EXPECT_EQ(recover_trailer_suffix((dir_ + "login.ctl").c_str()), 0);
   // 17576 data files' worth of entries: no suffix is left, and the disk is
   // not looked at (the folder does not even exist).
-  g_trailer_offset = (17575L * 8 + 1) * 64;
+  ctl_set_trailer_offset((17575L * 8 + 1) * 64);
   EXPECT_EQ(recover_trailer_suffix("c:\\missing\\piece.ctl"), 0);
-  g_trailer_offset = 17575L * 8 * 64;
+  ctl_set_trailer_offset(17575L * 8 * 64);
   EXPECT_EQ(recover_trailer_suffix("c:\\missing\\piece.ctl"), 1);
-  EXPECT_EQ(std::string(g_trailer.suffix, 3), "zzz");
+  EXPECT_EQ(std::string(ctl_trailer().suffix, 3), "zzz");
 }
 
 }  // namespace

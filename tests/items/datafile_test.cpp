@@ -51,7 +51,7 @@ TEST_F(MoveTest, InsertAtTheFrontOfAThousandRecords) {
   CtlEntry fresh = numbered(999999);
   ASSERT_EQ(insert_entry(f, &fresh, 64000, 0), CLASSIC_OK);
   std::fclose(f);
-  EXPECT_EQ(g_entry_move_pairs, 4);  // 319, 319, 319 and 43 records
+  EXPECT_EQ(entry_move_pairs(), 4);  // 319, 319, 319 and 43 records
   auto names = names_on_disk();
   ASSERT_EQ(names.size(), 1001u);
   EXPECT_EQ(names[0], name_of(999999));
@@ -59,12 +59,12 @@ TEST_F(MoveTest, InsertAtTheFrontOfAThousandRecords) {
 }
 
 TEST_F(MoveTest, InsertWithoutTheLargeBuffers) {
-  g_refuse_move_buffers = true;
+  refuse_move_buffers(true);
   FILE* f = records_file(1000);
   CtlEntry fresh = numbered(999999);
   ASSERT_EQ(insert_entry(f, &fresh, 64000, 64 * 10), CLASSIC_OK);
   std::fclose(f);
-  EXPECT_EQ(g_entry_move_pairs, 32);  // 990 records, 31 at a time
+  EXPECT_EQ(entry_move_pairs(), 32);  // 990 records, 31 at a time
   auto names = names_on_disk();
   ASSERT_EQ(names.size(), 1001u);
   for (int i = 0; i < 10; ++i) EXPECT_EQ(names[i], name_of(i));
@@ -77,7 +77,7 @@ TEST_F(MoveTest, InsertAtTheEndWritesOnlyTheRecord) {
   CtlEntry fresh = numbered(77);
   ASSERT_EQ(insert_entry(f, &fresh, 320, 320), CLASSIC_OK);
   std::fclose(f);
-  EXPECT_EQ(g_entry_move_pairs, 0);
+  EXPECT_EQ(entry_move_pairs(), 0);
   auto names = names_on_disk();
   ASSERT_EQ(names.size(), 6u);
   EXPECT_EQ(names[5], name_of(77));
@@ -90,7 +90,7 @@ TEST_F(MoveTest, RemoveTheFirstOfAHundred) {
   moved.flags = ENTRY_DELETED;
   ASSERT_EQ(remove_entry(f, &moved, 0, 6400), CLASSIC_OK);
   std::fclose(f);
-  EXPECT_EQ(g_entry_move_pairs, 4);  // 32, 32, 32 and 3 records
+  EXPECT_EQ(entry_move_pairs(), 4);  // 32, 32, 32 and 3 records
   auto names = names_on_disk();
   ASSERT_EQ(names.size(), 100u);
   for (int i = 0; i < 99; ++i) ASSERT_EQ(names[i], name_of(i + 1)) << i;
@@ -103,7 +103,7 @@ TEST_F(MoveTest, RemoveTheLastWritesOnlyTheRecord) {
   CtlEntry moved = numbered(55);
   ASSERT_EQ(remove_entry(f, &moved, 128, 192), CLASSIC_OK);
   std::fclose(f);
-  EXPECT_EQ(g_entry_move_pairs, 0);
+  EXPECT_EQ(entry_move_pairs(), 0);
   EXPECT_EQ(names_on_disk(), (std::vector<std::string>{name_of(0), name_of(1), name_of(55)}));
 }
 

@@ -7,7 +7,7 @@
 
 #include "classic.h"
 #include "errlog/errlog.h"
-#include "locking/lockfile.h"
+#include "base/lockfile.h"
 #include "platform/platform.h"
 #include "support/helper.h"
 #include "support/store_test.h"

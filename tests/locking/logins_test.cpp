@@ -7,7 +7,7 @@
 
 #include "classic.h"
 #include "ctl/records.h"
-#include "locking/trim.h"
+#include "base/text.h"
 #include "platform/platform.h"
 #include "storage/hostinfo.h"
 #include "support/ctl_files.h"
@@ -64,11 +64,11 @@ TEST_F(LoginTest, LoginFileNames) {
   std::string station(200, ' ');
   station.replace(0, 2, "XY").replace(160, 2, "ON");
   testenv::write_file("c:\\userroot\\prog\\util\\network.cfg", station);
-  reset_hostinfo_state();
+  reset_library_state();
   EXPECT_EQ(classic_login_area(kArea.c_str(), nullptr), CLASSIC_OK);
   EXPECT_EQ(testenv::read_file(kDir + "logXY--"), "logXY--.");
   plat_setenv("QUEUE", "PEER,A B");
-  reset_hostinfo_state();
+  reset_library_state();
   EXPECT_EQ(classic_login_area(kArea.c_str(), "t"), CLASSIC_OK);
   EXPECT_EQ(testenv::read_file(kDir + "logA-B-.t"), "logA-B-.t");
 }

@@ -11,7 +11,7 @@
 
 #include "classic.h"
 #include "platform/platform.h"
-#include "platform/testing.h"
+#include "platform/testing/testing.h"
 #include "support/helper.h"
 #include "support/store_test.h"
 

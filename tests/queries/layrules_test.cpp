@@ -64,7 +64,7 @@ class LayRulesTest : public StoreTest {
     FILE* f = nullptr;
     int status = ctl_open(&f, kCtl.c_str(), CTL_READ);
     ASSERT_EQ(status, CLASSIC_OK);
-    g_window_loads = 0;
+    long loads_before = ctl_window_loads();
     int r = find_category_entry(f, key.c_str(), static_cast<int>(key.size()), nullptr);
     long found = std::ftell(f) / 64 - 1;
     ctl_close(f, CTL_READ, status);
@@ -73,7 +73,7 @@ class LayRulesTest : public StoreTest {
       EXPECT_EQ(found, want) << key;
     }
     // A bisection: no more windows than halvings of the file, and one more.
-    EXPECT_LE(g_window_loads, 2 + static_cast<long>(std::bit_width(entries.size())));
+    EXPECT_LE(ctl_window_loads() - loads_before, 2 + static_cast<long>(std::bit_width(entries.size())));
 
     long offset = 0, first = 0;
     Names listed;

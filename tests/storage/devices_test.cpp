@@ -7,7 +7,7 @@
 
 #include "classic.h"
 #include "platform/platform.h"
-#include "platform/testing.h"
+#include "platform/testing/testing.h"
 #include "storage/area_helpers.h"
 #include "storage/hostinfo.h"
 #include "support/store_test.h"

@@ -6,6 +6,7 @@
 #include "classic.h"
 #include "platform/platform.h"
 #include "storage/hostinfo.h"
+#include "base/text.h"
 #include "storage/netxlat.h"
 #include "support/store_test.h"
 

@@ -5,6 +5,10 @@
 #include <string>
 
 #include "classic.h"
+#include "ctl/names.h"
+#include "ctl/search.h"
+#include "ctl/session.h"
+#include "ctl/window.h"
 #include "platform/platform.h"
 #include "storage/xlat_lookup.h"
 #include "support/items.h"
@@ -85,6 +89,34 @@ TEST_F(XlatItemsTest, ShortRecordIsAReadFailure) {
   ASSERT_EQ(put_item(XLAT_CTL_PATH, "short   A", "too short", ITEM_WRITE | ITEM_CREATE, XLAT_DATA_PATTERN),
             CLASSIC_OK);
   EXPECT_EQ(xlat("c:\\userroot\\storage\\short"), "status 1002");
+}
+
+// A look-up runs a session of its own in the middle of another one: the
+// trailer, the entries and the window of that one are as they were after it.
+TEST_F(XlatItemsTest, LookUpInsideASessionKeepsItsState) {
+  testenv::make_dirs("d:\\areas\\work\\data");
+  std::string ctl = "c:\\userroot\\storage\\work\\data\\piece.ctl";
+  ASSERT_EQ(classic_create_control_file(ctl.c_str()), CLASSIC_OK);
+  ASSERT_EQ(put_item(ctl, "P1", "piece bytes"), CLASSIC_OK);
+  CtlSession session;
+  ASSERT_EQ(session.open(ctl.c_str(), CTL_UPDATE), CLASSIC_OK);
+  char key[ITEM_NAME_SIZE];
+  normalize_item_name(key, "P1", ITEM_NAME_SIZE);
+  ASSERT_EQ(ctl_find_entry(session.stream(), key, &ctl_entry()), CLASSIC_OK);
+  auto bytes = [](const void* p, size_t n) { return std::string(static_cast<const char*>(p), n); };
+  const std::string trailer = bytes(&ctl_trailer(), sizeof(CtlTrailer));
+  const std::string entry = bytes(&ctl_entry(), sizeof(CtlEntry));
+  const std::string window = bytes(ctl_window(), WINDOW_BYTES);
+  const long offset = ctl_trailer_offset();
+
+  char target[XLAT_PATH_SIZE];
+  ASSERT_EQ(lookup_translation("work    A", target), CLASSIC_OK);
+  EXPECT_STREQ(target, "d:\\areas\\work");
+  EXPECT_EQ(bytes(&ctl_trailer(), sizeof(CtlTrailer)), trailer);
+  EXPECT_EQ(bytes(&ctl_entry(), sizeof(CtlEntry)), entry);
+  EXPECT_EQ(bytes(ctl_window(), WINDOW_BYTES), window);
+  EXPECT_EQ(ctl_trailer_offset(), offset);
+  EXPECT_EQ(session.close(), CLASSIC_OK);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include "base/text.h"
 #include "support/ctl_files.h"
 
 #include <cstring>

@@ -3,7 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/testing.h"
+#include "platform/platform.h"
+#include "platform/testing/testing.h"
 #include "support/helper.h"
 
 int main(int argc, char** argv) {

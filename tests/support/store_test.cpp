@@ -6,9 +6,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "admin/reset.h"
 #include "errlog/errlog.h"
 #include "platform/platform.h"
-#include "platform/testing.h"
+#include "platform/testing/testing.h"
 
 namespace testenv {
 
@@ -109,6 +110,11 @@ void StoreTest::SetUp() {
   testenv::popups.clear();
   testenv::fixed_time = 0;
   testenv::fixed_ticks = 0;
+  reset_library_state();
+}
+
+void reset_library_state() {
+  reset_all();
   plat_hooks hooks{};
   hooks.sleep = testenv::count_pause;
   hooks.time32 = testenv::hooked_time;
@@ -116,14 +122,10 @@ void StoreTest::SetUp() {
   hooks.message_box = testenv::catch_popup;
   hooks.localtime32 = testenv::utc_localtime;
   plat_set_hooks(&hooks);
-  plat_set_codepage(0);
-  reset_library_state();
 }
 
 void StoreTest::TearDown() {
   testenv::on_pause = nullptr;
-  reset_library_state();
-  plat_set_hooks(nullptr);
-  plat_set_codepage(0);
+  reset_all();
   plat_test_drop_root();
 }

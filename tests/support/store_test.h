@@ -39,11 +39,13 @@ std::vector<int> log_codes();
 
 }  // namespace testenv
 
+// Every layer's process-wide state back to its value at load, with the test
+// hooks (counted pauses, fixed clocks, caught pop-ups) installed again.
+void reset_library_state();
+
 class StoreTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
 };
 
-// Puts every module's process-wide state back to its value at load.
-void reset_library_state();

@@ -2,9 +2,11 @@
 // item, a locked area, and arguments that make no sense.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "platform/testing/testing.h"
 #include "tools/tool_run.h"
 
 namespace {
@@ -95,6 +97,50 @@ TEST_F(ToolFailureTest, FilesThatCannotBeReadOrWritten) {
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(contains(r.err, "d:\\in is a folder")) << r.err;
   EXPECT_EQ(run_tool({"ls", "work", "piece"}).out, "FRONT\n");
+}
+
+// A failure that an OS call explains names the OS's reason and the file.
+TEST_F(ToolFailureTest, ReadOnlyStoreSaysWhy) {
+  std::string why;
+  Args area = {"work"};
+  std::string ctl = "c:\\userroot\\storage\\work\\DATA\\piece.ctl";
+  std::string reason = "Permission denied";
+  if (plat_test_mount_drive('E', 1 << 20, &why)) {
+    // A file system of its own, made read-only under the store.
+    ASSERT_EQ(run_tool({"init", "-d", "E:", "ro"}).status, 0);
+    ASSERT_TRUE(plat_test_drive_read_only('E', &why)) << why;
+    area = {"-d", "E:", "ro"};
+    ctl = "E:\\userroot\\storage\\ro\\DATA\\piece.ctl";
+    reason = "Read-only file system";
+  } else if (!plat_test_deny_writes(ctl.c_str())) {
+    GTEST_SKIP() << "neither a read-only file system nor a read-only file here: " << why;
+  }
+  Args put = {"put"};
+  put.insert(put.end(), area.begin(), area.end());
+  put.insert(put.end(), {"piece", "NEW", "-"});
+  ToolRun r = run_tool(put, "new");
+  if (r.status == 0) GTEST_SKIP() << "the control file could still be written (file modes do not bind root): " << why;
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, ": control file cannot be opened (status 1015): " + reason + ": " + testenv::native(ctl) + "\n"))
+      << r.err;
+}
+
+// A full disk is named as such, with the file that could not grow.
+TEST_F(ToolFailureTest, FullFileSystemSaysWhy) {
+  std::string why;
+  if (!plat_test_mount_drive('E', 512 * 1024, &why)) GTEST_SKIP() << why;
+  ASSERT_EQ(run_tool({"init", "-d", "E:", "full"}).status, 0);
+  {
+    std::ofstream filler(testenv::native("E:\\filler"), std::ios::binary);
+    std::string block(4096, 'x');
+    for (int i = 0; i < 1024 && filler.write(block.data(), static_cast<std::streamsize>(block.size())); ++i) {
+    }
+  }
+  ToolRun r = run_tool({"put", "-d", "E:", "full", "piece", "BIG", "-"}, std::string(8192, 'b'));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, "(status 1002): No space left on device: " +
+                                  testenv::native("E:\\userroot\\storage\\full\\DATA\\pieceaaa.pce")))
+      << r.err;
 }
 
 TEST_F(ToolFailureTest, LockedArea) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/text.h"
 #include "errlog/errlog.h"
 #include "errlog/log_format.h"
 #include "support/ctl_files.h"

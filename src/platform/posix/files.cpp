@@ -18,10 +18,27 @@
 #include <string>
 
 #include "classic.h"
+#include "platform/backend.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_paths.h"
 
 namespace {
+
+// Why the last call failed when errno alone would mislead, until it is
+// taken; see backend_failure_reason.
+const char* g_reason = nullptr;
+
+constexpr const char* kHeldElsewhere = "held by another program";
+constexpr const char* kByteHeld = "byte locked by another program";
+constexpr const char* kTargetExists = "the new name exists";
+constexpr const char* kFolder = "is a folder";
+
+// A failure with errno err and its reason.
+int refuse(int err, const char* reason) {
+  g_reason = reason;
+  errno = err;
+  return -1;
+}
 
 // True when another open of the regular file at native holds it in a way
 // that Windows would not let us remove or rename it past.
@@ -45,7 +62,15 @@ bool is_file(const std::string& native) {
 
 }  // namespace
 
-int plat_sopen(const char* path, int oflag, int shflag, int pmode) {
+const char* backend_failure_reason() {
+  const char* reason = g_reason;
+  g_reason = nullptr;
+  return reason;
+}
+
+std::string backend_registry_error_text(long) { return std::strerror(errno); }
+
+int backend_sopen(const char* path, int oflag, int shflag, int pmode) {
   std::string native = posix_map_path(path);
   int flags = O_CLOEXEC;
   switch (oflag & 3) {
@@ -61,20 +86,20 @@ int plat_sopen(const char* path, int oflag, int shflag, int pmode) {
   mode_t mode = (pmode & CLASSIC_S_IWRITE) ? 0666 : 0444;
   int fd = open(native.c_str(), flags, mode);
   if (fd < 0) {
-    if (errno == EISDIR) errno = EACCES;  // Windows refuses folders so
+    if (errno == EISDIR) return refuse(EACCES, kFolder);  // Windows refuses folders so
     return -1;
   }
   struct stat st;
   if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     close(fd);
-    errno = EACCES;
-    return -1;
+    return refuse(EACCES, kFolder);
   }
   int how = (shflag == PLAT_SH_DENYRW) ? LOCK_EX : LOCK_SH;
   if (flock(fd, how | LOCK_NB) != 0) {
     int err = errno;
     close(fd);
-    errno = (err == EWOULDBLOCK) ? EACCES : err;
+    if (err == EWOULDBLOCK) return refuse(EACCES, kHeldElsewhere);
+    errno = err;
     return -1;
   }
   // Truncation waits until the share mode is granted, so that a refused open
@@ -88,25 +113,25 @@ int plat_sopen(const char* path, int oflag, int shflag, int pmode) {
   return fd;
 }
 
-int plat_close(int fd) { return close(fd); }
+int backend_close(int fd) { return close(fd); }
 
-int plat_read(int fd, void* buf, unsigned count) {
+int backend_read(int fd, void* buf, unsigned count) {
   ssize_t n = read(fd, buf, count);
   return static_cast<int>(n);
 }
 
-int plat_write(int fd, const void* buf, unsigned count) {
+int backend_write(int fd, const void* buf, unsigned count) {
   ssize_t n = write(fd, buf, count);
   return static_cast<int>(n);
 }
 
-long plat_lseek(int fd, long offset, int whence) {
+long backend_lseek(int fd, long offset, int whence) {
   return static_cast<long>(lseek(fd, offset, whence));
 }
 
-int plat_commit(int fd) { return fsync(fd); }
+int backend_commit(int fd) { return fsync(fd); }
 
-int plat_locking(int fd, int mode, long count) {
+int backend_locking(int fd, int mode, long count) {
   off_t pos = lseek(fd, 0, SEEK_CUR);
   if (pos < 0) return -1;
   struct flock fl;
@@ -123,13 +148,13 @@ int plat_locking(int fd, int mode, long count) {
     fl.l_type = (access == O_RDONLY) ? F_RDLCK : F_WRLCK;
   }
   if (fcntl(fd, F_OFD_SETLK, &fl) != 0) {
-    if (errno == EAGAIN) errno = EACCES;
+    if (errno == EAGAIN) return refuse(EACCES, kByteHeld);
     return -1;
   }
   return 0;
 }
 
-FILE* plat_fdopen(int fd, const char* mode) {
+FILE* backend_fdopen(int fd, const char* mode) {
   char native[8];
   size_t n = 0;
   for (const char* p = mode; *p && n + 1 < sizeof native; ++p) {
@@ -157,29 +182,20 @@ int plat_stat32(const char* path, plat_stat* out) {
   return 0;
 }
 
-int plat_unlink(const char* path) {
+int backend_unlink(const char* path) {
   std::string native = posix_map_path(path);
-  if (is_dir(native)) {
-    errno = EACCES;
-    return -1;
-  }
-  if (is_file(native) && held_elsewhere(native)) {
-    errno = EACCES;
-    return -1;
-  }
+  if (is_dir(native)) return refuse(EACCES, kFolder);
+  if (is_file(native) && held_elsewhere(native)) return refuse(EACCES, kHeldElsewhere);
   return unlink(native.c_str()) == 0 ? 0 : -1;
 }
 
-int plat_remove(const char* path) { return plat_unlink(path); }
+int backend_remove(const char* path) { return backend_unlink(path); }
 
-int plat_rename(const char* from, const char* to) {
+int backend_rename(const char* from, const char* to) {
   std::string src = posix_map_path(from);
   struct stat st;
   if (lstat(src.c_str(), &st) != 0) return -1;
-  if (S_ISREG(st.st_mode) && held_elsewhere(src)) {
-    errno = EACCES;
-    return -1;
-  }
+  if (S_ISREG(st.st_mode) && held_elsewhere(src)) return refuse(EACCES, kHeldElsewhere);
   std::string folder, last;
   posix_split_path(to, &folder, &last);
   std::string dst = posix_map_path(to);
@@ -188,20 +204,17 @@ int plat_rename(const char* from, const char* to) {
   if (renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) == 0) return 0;
   if (errno == EINVAL || errno == ENOSYS) {
     // File systems without no-replace renames (NFS among them).
-    if (lstat(dst.c_str(), &st) == 0) {
-      errno = EACCES;
-      return -1;
-    }
+    if (lstat(dst.c_str(), &st) == 0) return refuse(EACCES, kTargetExists);
     return rename(src.c_str(), dst.c_str()) == 0 ? 0 : -1;
   }
-  if (errno == EEXIST || errno == ENOTEMPTY) errno = EACCES;
+  if (errno == EEXIST || errno == ENOTEMPTY) return refuse(EACCES, kTargetExists);
   return -1;
 }
 
-int plat_mkdir(const char* path) {
+int backend_mkdir(const char* path) {
   return mkdir(posix_map_path(path).c_str(), 0777) == 0 ? 0 : -1;
 }
 
-int plat_remove_directory(const char* path) {
+int backend_remove_directory(const char* path) {
   return rmdir(posix_map_path(path).c_str()) == 0 ? 1 : 0;
 }

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/backend.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_paths.h"
 
@@ -128,7 +129,7 @@ long plat_reg_open_key(plat_hkey parent, const char* subkey, unsigned long, plat
   return PLAT_ERROR_SUCCESS;
 }
 
-long plat_reg_create_key(plat_hkey parent, const char* subkey, plat_hkey* out) {
+long backend_reg_create_key(plat_hkey parent, const char* subkey, plat_hkey* out) {
   std::string cur = key_folder(parent);
   std::vector<std::string> parts = split_key(subkey);
   // The registry folder itself and every missing key on the way are made.
@@ -156,7 +157,7 @@ long plat_reg_close_key(plat_hkey key) {
   return PLAT_ERROR_SUCCESS;
 }
 
-long plat_reg_delete_key(plat_hkey parent, const char* subkey) {
+long backend_reg_delete_key(plat_hkey parent, const char* subkey) {
   bool found = false;
   std::string folder = resolve_key(parent, subkey, &found);
   if (!found || split_key(subkey).empty()) return PLAT_ERROR_FILE_NOT_FOUND;
@@ -201,7 +202,7 @@ long plat_reg_query_value(plat_hkey key, const char* value, unsigned long* type,
   return PLAT_ERROR_SUCCESS;
 }
 
-long plat_reg_set_value(plat_hkey key, const char* value, unsigned long type, const void* data,
+long backend_reg_set_value(plat_hkey key, const char* value, unsigned long type, const void* data,
                         unsigned long size) {
   std::string folder = key_folder(key);
   std::string path = value_file(folder, value);

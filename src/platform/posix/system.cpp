@@ -8,6 +8,7 @@
 
 #include "platform/backend.h"
 #include "platform/platform.h"
+#include "platform/posix/posix_paths.h"
 
 void backend_sleep(uint32_t ms) {
   struct timespec ts;
@@ -84,3 +85,13 @@ const char* plat_char_next(const char* p) {
 int plat_setenv(const char* name, const char* value) {
   return value ? setenv(name, value, 1) : unsetenv(name);
 }
+
+std::string plat_native_path(const char* path) { return posix_map_path(path); }
+
+std::string backend_native_path(const char* path) { return posix_map_path(path); }
+
+void plat_stdout_binary() {}
+
+void plat_stdin_binary() {}
+
+bool plat_isatty(int fd) { return isatty(fd) == 1; }

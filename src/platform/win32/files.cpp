@@ -12,27 +12,69 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
+#include "platform/backend.h"
 #include "platform/platform.h"
 
-int plat_sopen(const char* path, int oflag, int shflag, int pmode) {
+// The runtime's OS error of the last failed call tells a sharing conflict
+// from a missing right; it is cleared before each call so that an old one is
+// never taken for the new one's.
+namespace {
+
+void begin() { _doserrno = 0; }
+
+}  // namespace
+
+const char* backend_failure_reason() {
+  unsigned long os_error = _doserrno;
+  _doserrno = 0;
+  switch (os_error) {
+    case ERROR_SHARING_VIOLATION: return "held by another program";
+    case ERROR_LOCK_VIOLATION: return "byte locked by another program";
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return "the new name exists";
+    default: return nullptr;
+  }
+}
+
+int backend_sopen(const char* path, int oflag, int shflag, int pmode) {
+  begin();
   // Descriptors are not handed down to child processes.
   return _sopen(path, oflag | _O_NOINHERIT, shflag, pmode);
 }
 
-int plat_close(int fd) { return _close(fd); }
+int backend_close(int fd) {
+  begin();
+  return _close(fd);
+}
 
-int plat_read(int fd, void* buf, unsigned count) { return _read(fd, buf, count); }
+int backend_read(int fd, void* buf, unsigned count) {
+  begin();
+  return _read(fd, buf, count);
+}
 
-int plat_write(int fd, const void* buf, unsigned count) { return _write(fd, buf, count); }
+int backend_write(int fd, const void* buf, unsigned count) {
+  begin();
+  return _write(fd, buf, count);
+}
 
-long plat_lseek(int fd, long offset, int whence) { return _lseek(fd, offset, whence); }
+long backend_lseek(int fd, long offset, int whence) {
+  begin();
+  return _lseek(fd, offset, whence);
+}
 
-int plat_commit(int fd) { return _commit(fd); }
+int backend_commit(int fd) {
+  begin();
+  return _commit(fd);
+}
 
-int plat_locking(int fd, int mode, long count) { return _locking(fd, mode, count); }
+int backend_locking(int fd, int mode, long count) {
+  begin();
+  return _locking(fd, mode, count);
+}
 
-FILE* plat_fdopen(int fd, const char* mode) { return _fdopen(fd, mode); }
+FILE* backend_fdopen(int fd, const char* mode) { return _fdopen(fd, mode); }
 
 int plat_fileno(FILE* stream) { return _fileno(stream); }
 
@@ -49,12 +91,37 @@ int plat_stat32(const char* path, plat_stat* out) {
   return 0;
 }
 
-int plat_remove(const char* path) { return remove(path); }
+int backend_remove(const char* path) {
+  begin();
+  return remove(path);
+}
 
-int plat_unlink(const char* path) { return _unlink(path); }
+int backend_unlink(const char* path) {
+  begin();
+  return _unlink(path);
+}
 
-int plat_rename(const char* from, const char* to) { return rename(from, to); }
+int backend_rename(const char* from, const char* to) {
+  begin();
+  return rename(from, to);
+}
 
-int plat_mkdir(const char* path) { return _mkdir(path); }
+int backend_mkdir(const char* path) {
+  begin();
+  return _mkdir(path);
+}
 
-int plat_remove_directory(const char* path) { return RemoveDirectoryA(path) ? 1 : 0; }
+int backend_remove_directory(const char* path) {
+  if (RemoveDirectoryA(path)) return 1;
+  _doserrno = GetLastError();
+  errno = EACCES;
+  return 0;
+}
+
+std::string backend_registry_error_text(long code) {
+  char text[256];
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
+  while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.')) --n;
+  return n ? std::string(text, n) : "registry error " + std::to_string(code);
+}

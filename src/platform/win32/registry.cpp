@@ -1,6 +1,7 @@
 // HKEY_CURRENT_USER through ADVAPI32.
 #include "platform/win32/win32.h"
 
+#include "platform/backend.h"
 #include "platform/platform.h"
 
 namespace {
@@ -18,7 +19,7 @@ long plat_reg_open_key(plat_hkey parent, const char* subkey, unsigned long acces
   return r;
 }
 
-long plat_reg_create_key(plat_hkey parent, const char* subkey, plat_hkey* out) {
+long backend_reg_create_key(plat_hkey parent, const char* subkey, plat_hkey* out) {
   HKEY h = nullptr;
   LONG r = RegCreateKeyA(key_of(parent), subkey, &h);
   if (r == ERROR_SUCCESS) *out = h;
@@ -27,7 +28,7 @@ long plat_reg_create_key(plat_hkey parent, const char* subkey, plat_hkey* out) {
 
 long plat_reg_close_key(plat_hkey key) { return RegCloseKey(key_of(key)); }
 
-long plat_reg_delete_key(plat_hkey parent, const char* subkey) {
+long backend_reg_delete_key(plat_hkey parent, const char* subkey) {
   return RegDeleteKeyA(key_of(parent), subkey);
 }
 
@@ -49,7 +50,7 @@ long plat_reg_query_value(plat_hkey key, const char* value, unsigned long* type,
   return r;
 }
 
-long plat_reg_set_value(plat_hkey key, const char* value, unsigned long type, const void* data,
+long backend_reg_set_value(plat_hkey key, const char* value, unsigned long type, const void* data,
                         unsigned long size) {
   return RegSetValueExA(key_of(key), value, 0, type, static_cast<const BYTE*>(data), size);
 }

@@ -1,6 +1,10 @@
 // Clocks, the message box, the code page and the environment on Windows.
 #include "platform/win32/win32.h"
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -56,3 +60,16 @@ int plat_setenv(const char* name, const char* value) {
   std::string text = std::string(name) + "=" + (value ? value : "");
   return _putenv(text.c_str());
 }
+
+std::string plat_native_path(const char* path) { return path; }
+
+std::string backend_native_path(const char* path) { return path; }
+
+void plat_stdout_binary() {
+  std::fflush(stdout);
+  _setmode(_fileno(stdout), _O_BINARY);
+}
+
+void plat_stdin_binary() { _setmode(_fileno(stdin), _O_BINARY); }
+
+bool plat_isatty(int fd) { return _isatty(fd) != 0; }

@@ -5,7 +5,8 @@
 
 #include <cstdio>
 
-// Pause between attempts of every retry loop of the library.
+// The attempt budget and the pause between attempts of every retry loop of
+// the library.
 constexpr int LOCK_TRIES = 41;
 constexpr int LOCK_DELAY_MS = 1162;
 
@@ -15,3 +16,8 @@ FILE* lock_open(const char* path, int oflag, int pmode, int tries, int delay, bo
 
 // Sleeps ms milliseconds when mode is 1; always returns 1.
 int lock_wait(int mode, int ms);
+
+// Stores the report of an opener that spent its attempts (code 54018).  The
+// error log, which opens its own file through this opener, implements it:
+// the opener reaches the log only through this declaration.
+void report_lock_timeout();

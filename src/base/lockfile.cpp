@@ -5,12 +5,11 @@
 // or a held byte is retried after a pause; any other error ends at once.
 // tries is the attempt budget: tries - 1 attempts are made (none for 1, no
 // limit for 0 or less); a spent budget is reported as code 54018.
-#include "locking/lockfile.h"
+#include "base/lockfile.h"
 
 #include <cerrno>
 
 #include "classic.h"
-#include "errlog/errlog.h"
 #include "platform/platform.h"
 
 namespace {
@@ -40,10 +39,14 @@ int lock_wait(int mode, int ms) {
 
 FILE* lock_open(const char* path, int oflag, int pmode, int tries, int delay, bool report) {
   if (!path) return nullptr;
+  // Attempts refused while another program held the file explain nothing
+  // once an attempt succeeds: the cause from before is put back then.
+  plat_cause before;
+  bool had_cause = plat_get_cause(&before);
   int fd = -1;
   for (;;) {
     if (--tries == 0) {
-      if (report) log_error_text(LOG_CLASS_EXECUTION, REPORT_LOCK_TIMEOUT, MSG_LOCK_TIMEOUT);
+      if (report) report_lock_timeout();
       return nullptr;
     }
     errno = 0;
@@ -72,6 +75,7 @@ FILE* lock_open(const char* path, int oflag, int pmode, int tries, int delay, bo
   } else {
     std::setvbuf(stream, nullptr, _IONBF, 0);
   }
+  plat_set_cause(had_cause ? &before : nullptr);
   return stream;
 }
 
@@ -87,7 +91,7 @@ void classic_lock_close(FILE* stream) {
   if (!stream) return;
   // Seeking to byte 0 flushes what is buffered and puts the unlock on the
   // lock byte, before the descriptor goes.
-  std::fseek(stream, 0, SEEK_SET);
+  plat_fseek(stream, 0, SEEK_SET);
   plat_locking(plat_fileno(stream), PLAT_LK_UNLCK, 1);
-  std::fclose(stream);
+  plat_fclose(stream);
 }

@@ -1,7 +1,9 @@
-// OS operations that only the tests and the command-line tool need: a fresh
-// store root per test, the native form of a path, a second process, and the
-// standard streams.
-// Not exported from the shared library.
+// OS operations that only the tests and the benchmarks need: a fresh store
+// root per test (on Windows: C:\userroot, drives A:, B:, D: and the
+// library's registry keys emptied) and second processes started, waited for
+// and killed.  They are built into the test-support library alone, never into
+// the library or the command: no product binary can empty a store or kill a
+// process.
 #pragma once
 
 #include <cstdint>
@@ -21,8 +23,16 @@ void plat_test_drop_root();
 // (the drive folders of a test's store root on Linux); false elsewhere.
 bool plat_test_remove_drive(char letter);
 
-// The path a Windows-form path stands for on this system.
-std::string plat_native_path(const char* path);
+// Gives drive letter a file system of its own of the given size (on Linux a
+// tmpfs mounted in the test's store root, which needs root); then
+// plat_test_drive_read_only makes it read-only.  False and why when that
+// cannot be done here.  plat_test_drop_root unmounts it.
+bool plat_test_mount_drive(char letter, size_t bytes, std::string* why);
+bool plat_test_drive_read_only(char letter, std::string* why);
+
+// Takes the right to write the file at path (a Windows-form path) away;
+// false where that cannot be done.
+bool plat_test_deny_writes(const char* path);
 
 // The path of the running program.
 std::string plat_self_path();
@@ -39,9 +49,3 @@ void plat_kill(intptr_t process);
 // by the program itself.
 [[noreturn]] void plat_exit_now(int code);
 
-// Makes standard output binary (no CR inserted before LF).
-void plat_stdout_binary();
-// Makes standard input binary (CR LF read as it is).
-void plat_stdin_binary();
-// True when descriptor fd (0 input, 1 output, 2 errors) is a terminal.
-bool plat_isatty(int fd);

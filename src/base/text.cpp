@@ -1,6 +1,9 @@
-#include "ctl/dbcs.h"
+// Text helpers.  The double-byte routines ask the OS about every byte (they
+// do not use the lead-byte table of the name comparison).
+#include "base/text.h"
 
 #include <cctype>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -28,6 +31,14 @@ const char* find_last_char(const char* text, char ch) {
   return found;
 }
 
+void upcase_name(char* text) {
+  for (char* p = text; *p; p = const_cast<char*>(next_char(p))) {
+    if (is_single_byte(static_cast<unsigned char>(*p))) {
+      *p = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+    }
+  }
+}
+
 namespace {
 
 int fold(char c) { return std::tolower(static_cast<unsigned char>(c)); }
@@ -45,4 +56,24 @@ bool starts_nocase(const char* text, const char* prefix) {
     if (fold(*text) != fold(*prefix)) return false;
   }
   return true;
+}
+
+size_t trimmed_length(const char* text) {
+  if (!text) return 0;
+  size_t n = std::strlen(text);
+  while (n > 0 && std::isspace(static_cast<unsigned char>(text[n - 1]))) --n;
+  return n;
+}
+
+size_t trim_trailing_space(char* text) {
+  if (!text) return 0;
+  size_t n = trimmed_length(text);
+  text[n] = 0;
+  return n;
+}
+
+void put_field(char* field, size_t n, const char* text) {
+  size_t len = strnlen(text, n);
+  std::memcpy(field, text, len);
+  std::memset(field + len, 0, n - len);
 }

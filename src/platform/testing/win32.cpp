@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,15 +13,26 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/testing.h"
+#include "platform/testing/testing.h"
 
 namespace {
+
+// Removes a tree, read-only files in it too (a test may have made one so).
+void remove_tree(const std::filesystem::path& top) {
+  std::error_code ec;
+  if (!std::filesystem::exists(top, ec)) return;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(top, ec)) {
+    std::filesystem::permissions(e.path(), std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add, ec);
+  }
+  std::filesystem::remove_all(top, ec);
+}
 
 void empty_folder(const std::filesystem::path& folder) {
   std::error_code ec;
   if (!std::filesystem::exists(folder, ec)) return;
   for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
-    std::filesystem::remove_all(e.path(), ec);
+    remove_tree(e.path());
   }
 }
 
@@ -32,8 +44,7 @@ bool plat_test_fresh_root(std::string* error) {
     if (error) *error = "the tests empty C:\\userroot: run them only with CLASSIC_TEST_SANDBOX=1";
     return false;
   }
-  std::error_code ec;
-  std::filesystem::remove_all("C:\\userroot", ec);
+  remove_tree("C:\\userroot");
   unsigned long drives = GetLogicalDrives();
   for (char d : {'A', 'B', 'D'}) {
     if (drives & (1ul << (d - 'A'))) empty_folder(std::string(1, d) + ":\\");
@@ -47,7 +58,17 @@ void plat_test_drop_root() {}
 // The drives of the wine prefix belong to the run's set-up.
 bool plat_test_remove_drive(char) { return false; }
 
-std::string plat_native_path(const char* path) { return path; }
+bool plat_test_mount_drive(char, size_t, std::string* why) {
+  *why = "no scratch file systems on Windows";
+  return false;
+}
+
+bool plat_test_drive_read_only(char, std::string* why) {
+  *why = "no scratch file systems on Windows";
+  return false;
+}
+
+bool plat_test_deny_writes(const char* path) { return _chmod(path, _S_IREAD) == 0; }
 
 std::string plat_self_path() {
   char buf[MAX_PATH];
@@ -120,11 +141,3 @@ void plat_exit_now(int code) {
   for (;;) Sleep(1000);
 }
 
-void plat_stdout_binary() {
-  std::fflush(stdout);
-  _setmode(_fileno(stdout), _O_BINARY);
-}
-
-void plat_stdin_binary() { _setmode(_fileno(stdin), _O_BINARY); }
-
-bool plat_isatty(int fd) { return _isatty(fd) != 0; }

@@ -6,33 +6,32 @@
 
 #include "classic.h"
 #include "ctl/session.h"
+#include "items/datafile.h"
+#include "items/items.h"
+#include "platform/platform.h"
 
 namespace {
 
 // A look-up runs a session of its own in the middle of another operation's
-// path translation; that operation's session state is kept aside meanwhile
-// (a retained control file goes on with its own trailer afterwards).
-struct SessionStateKeeper {
-  CtlTrailer trailer = g_trailer;
-  long offset = g_trailer_offset;
-  int32_t hash = g_path_hash;
-  ~SessionStateKeeper() {
-    g_trailer = trailer;
-    g_trailer_offset = offset;
-    g_path_hash = hash;
-  }
+// path translation: that operation's session state and data-file header are
+// kept aside meanwhile (a retained control file goes on with its own trailer
+// afterwards).
+struct DataHeaderKeeper {
+  DataHeader header = data_header();
+  ~DataHeaderKeeper() { data_header() = header; }
 };
 
 }  // namespace
 
 int lookup_translation(const char* key, char* target) {
-  SessionStateKeeper keep;
+  CtlStateKeeper keep_session;
+  DataHeaderKeeper keep_header;
   FILE* stream = nullptr;
   int r = classic_open_item(XLAT_CTL_PATH, key, 0, XLAT_DATA_PATTERN, &stream, nullptr, nullptr);
   if (r == CLASSIC_NOT_FOUND) return CLASSIC_NOT_FOUND;
   if (r != CLASSIC_OK) return CLASSIC_CANNOT_REMOVE;
   char record[XLAT_RECORD_SIZE];
-  bool whole = std::fread(record, 1, sizeof record, stream) == sizeof record;
+  bool whole = plat_fread(record, 1, sizeof record, stream) == sizeof record;
   if (classic_close_item(XLAT_CTL_PATH, key, stream) != CLASSIC_OK || !whole) {
     return CLASSIC_IO_ERROR;
   }

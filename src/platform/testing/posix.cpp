@@ -1,24 +1,34 @@
 // Test support on Linux: temporary store roots and second processes.
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/posix_paths.h"
-#include "platform/testing.h"
+#include "platform/testing/testing.h"
 
 extern char** environ;
 
 namespace {
 
 std::string g_root;
+// The folders mounted as drives of their own, unmounted with the root.
+std::vector<std::string> g_mounts;
+
+std::string mount_folder(char letter) {
+  return g_root + "/mnt-" + static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
+}
 
 }  // namespace
 
@@ -48,6 +58,8 @@ bool plat_test_fresh_root(std::string* error) {
 }
 
 void plat_test_drop_root() {
+  for (const std::string& folder : g_mounts) umount2(folder.c_str(), MNT_DETACH);
+  g_mounts.clear();
   if (g_root.empty()) return;
   std::error_code ec;
   std::filesystem::remove_all(g_root, ec);
@@ -61,7 +73,35 @@ bool plat_test_remove_drive(char letter) {
   return !ec;
 }
 
-std::string plat_native_path(const char* path) { return posix_map_path(path); }
+bool plat_test_mount_drive(char letter, size_t bytes, std::string* why) {
+  std::string folder = mount_folder(letter);
+  if (g_root.empty() || mkdir(folder.c_str(), 0777) != 0) {
+    *why = "cannot make " + folder;
+    return false;
+  }
+  std::string options = "size=" + std::to_string(bytes);
+  if (mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+    *why = "cannot mount a tmpfs on " + folder + ": " + std::strerror(errno) + " (it needs root)";
+    return false;
+  }
+  g_mounts.push_back(folder);
+  std::string var = std::string("CLASSIC_DRIVE_") + static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+  setenv(var.c_str(), folder.c_str(), 1);
+  return true;
+}
+
+bool plat_test_drive_read_only(char letter, std::string* why) {
+  std::string folder = mount_folder(letter);
+  if (mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+    *why = "cannot make " + folder + " read-only: " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool plat_test_deny_writes(const char* path) {
+  return chmod(posix_map_path(path).c_str(), 0444) == 0;
+}
 
 std::string plat_self_path() {
   std::error_code ec;
@@ -101,8 +141,3 @@ void plat_kill(intptr_t process) {
 
 void plat_exit_now(int code) { _exit(code); }
 
-void plat_stdout_binary() {}
-
-void plat_stdin_binary() {}
-
-bool plat_isatty(int fd) { return isatty(fd) == 1; }

@@ -1,0 +1,227 @@
+// The file calls of the seam as the library makes them: each goes to its
+// backend, and a failure is noted as the cause of what the library reports
+// next (the call, the path the OS saw, the OS error and its text).  The
+// streams of control, data and log files are read and written here too, so
+// that their failures are noted alike.
+#include <cerrno>
+#include <cstring>
+
+#include "platform/backend.h"
+#include "platform/platform.h"
+#include "platform/state.h"
+
+namespace {
+
+void copy_text(char* out, size_t size, const char* text) {
+  std::snprintf(out, size, "%s", text ? text : "");
+}
+
+// Notes the failure of call on path; errno stays as the failed call left it.
+void note_failure(const char* call, const char* path, const char* reason) {
+  int err = errno;
+  PlatformState& st = platform_state();
+  plat_cause& c = st.cause;
+  copy_text(c.call, sizeof c.call, call);
+  copy_text(c.path, sizeof c.path, path ? backend_native_path(path).c_str() : "");
+  c.error = err;
+  copy_text(c.text, sizeof c.text, reason ? reason : std::strerror(err));
+  st.has_cause = true;
+  errno = err;
+}
+
+void note_file_failure(const char* call, const char* path) {
+  note_failure(call, path, backend_failure_reason());
+}
+
+void note_registry_failure(const char* call, const char* name, long code) {
+  int err = errno;
+  note_failure(call, nullptr, backend_registry_error_text(code).c_str());
+  plat_cause& c = platform_state().cause;
+  copy_text(c.path, sizeof c.path, name);
+  errno = err;
+}
+
+PlatOpenFile& slot_of(int fd) { return platform_state().open[(fd < 0 ? -fd : fd) % PLAT_OPEN_SLOTS]; }
+
+// The Windows-form path of an open descriptor, or null.
+const char* path_of(int fd) {
+  PlatOpenFile& f = slot_of(fd);
+  return f.fd == fd ? f.path : nullptr;
+}
+
+void forget(int fd) {
+  PlatOpenFile& f = slot_of(fd);
+  if (f.fd == fd) f.fd = -1;
+}
+
+void note_fd_failure(const char* call, int fd) { note_file_failure(call, path_of(fd)); }
+
+void note_stream_failure(const char* call, FILE* stream) {
+  note_fd_failure(call, stream ? plat_fileno(stream) : -1);
+}
+
+}  // namespace
+
+bool plat_get_cause(plat_cause* out) {
+  const PlatformState& st = platform_state();
+  if (st.has_cause && out) *out = st.cause;
+  return st.has_cause;
+}
+
+void plat_set_cause(const plat_cause* cause) {
+  PlatformState& st = platform_state();
+  st.has_cause = cause != nullptr;
+  st.cause = cause ? *cause : plat_cause{};
+}
+
+int plat_sopen(const char* path, int oflag, int shflag, int pmode) {
+  int fd = backend_sopen(path, oflag, shflag, pmode);
+  if (fd < 0) {
+    note_file_failure("open", path);
+    return fd;
+  }
+  PlatOpenFile& f = slot_of(fd);
+  f.fd = fd;
+  copy_text(f.path, sizeof f.path, path);
+  return fd;
+}
+
+int plat_close(int fd) {
+  int r = backend_close(fd);
+  if (r != 0) note_fd_failure("close", fd);
+  forget(fd);
+  return r;
+}
+
+int plat_read(int fd, void* buf, unsigned count) {
+  int n = backend_read(fd, buf, count);
+  if (n < 0) note_fd_failure("read", fd);
+  return n;
+}
+
+int plat_write(int fd, const void* buf, unsigned count) {
+  int n = backend_write(fd, buf, count);
+  if (n < 0 || static_cast<unsigned>(n) < count) {
+    // A short write is a full disk that has not said so yet.
+    if (n >= 0) errno = ENOSPC;
+    note_fd_failure("write", fd);
+  }
+  return n;
+}
+
+long plat_lseek(int fd, long offset, int whence) {
+  long r = backend_lseek(fd, offset, whence);
+  if (r < 0) note_fd_failure("seek", fd);
+  return r;
+}
+
+int plat_commit(int fd) {
+  int r = backend_commit(fd);
+  if (r != 0) note_fd_failure("commit", fd);
+  return r;
+}
+
+int plat_locking(int fd, int mode, long count) {
+  int r = backend_locking(fd, mode, count);
+  if (r != 0) note_fd_failure(mode == PLAT_LK_UNLCK ? "unlock" : "lock", fd);
+  return r;
+}
+
+FILE* plat_fdopen(int fd, const char* mode) {
+  FILE* f = backend_fdopen(fd, mode);
+  if (!f) note_fd_failure("open", fd);
+  return f;
+}
+
+int plat_remove(const char* path) {
+  int r = backend_remove(path);
+  if (r != 0) note_file_failure("remove", path);
+  return r;
+}
+
+int plat_unlink(const char* path) {
+  int r = backend_unlink(path);
+  if (r != 0) note_file_failure("remove", path);
+  return r;
+}
+
+int plat_rename(const char* from, const char* to) {
+  int r = backend_rename(from, to);
+  if (r != 0) note_file_failure("rename", from);
+  return r;
+}
+
+int plat_mkdir(const char* path) {
+  int r = backend_mkdir(path);
+  if (r != 0 && errno != EEXIST) note_file_failure("mkdir", path);
+  return r;
+}
+
+int plat_remove_directory(const char* path) {
+  int r = backend_remove_directory(path);
+  if (r == 0) note_file_failure("rmdir", path);
+  return r;
+}
+
+long plat_reg_create_key(plat_hkey parent, const char* subkey, plat_hkey* out) {
+  long r = backend_reg_create_key(parent, subkey, out);
+  if (r != PLAT_ERROR_SUCCESS) note_registry_failure("registry", subkey, r);
+  return r;
+}
+
+long plat_reg_delete_key(plat_hkey parent, const char* subkey) {
+  long r = backend_reg_delete_key(parent, subkey);
+  // A key that is not there is gone already.
+  if (r != PLAT_ERROR_SUCCESS && r != PLAT_ERROR_FILE_NOT_FOUND) {
+    note_registry_failure("registry", subkey, r);
+  }
+  return r;
+}
+
+long plat_reg_set_value(plat_hkey key, const char* value, unsigned long type, const void* data,
+                        unsigned long size) {
+  long r = backend_reg_set_value(key, value, type, data, size);
+  if (r != PLAT_ERROR_SUCCESS) note_registry_failure("registry", value, r);
+  return r;
+}
+
+size_t plat_fread(void* buf, size_t size, size_t count, FILE* stream) {
+  size_t n = std::fread(buf, size, count, stream);
+  if (n < count && std::ferror(stream)) note_stream_failure("read", stream);
+  return n;
+}
+
+size_t plat_fwrite(const void* buf, size_t size, size_t count, FILE* stream) {
+  size_t n = std::fwrite(buf, size, count, stream);
+  if (n < count) note_stream_failure("write", stream);
+  return n;
+}
+
+int plat_fseek(FILE* stream, long offset, int whence) {
+  int r = std::fseek(stream, offset, whence);
+  if (r != 0) note_stream_failure("seek", stream);
+  return r;
+}
+
+long plat_ftell(FILE* stream) {
+  long r = std::ftell(stream);
+  if (r < 0) note_stream_failure("seek", stream);
+  return r;
+}
+
+int plat_fflush(FILE* stream) {
+  int r = std::fflush(stream);
+  if (r != 0) note_stream_failure("flush", stream);
+  return r;
+}
+
+int plat_fclose(FILE* stream) {
+  int fd = plat_fileno(stream);
+  const char* known = path_of(fd);
+  char path[PLAT_CAUSE_PATH_SIZE];
+  copy_text(path, sizeof path, known);
+  int r = std::fclose(stream);
+  if (r != 0) note_file_failure("close", known ? path : nullptr);
+  forget(fd);
+  return r;
+}
