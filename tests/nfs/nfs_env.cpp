@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/testing.h"
+#include "platform/testing/testing.h"
 
 // The FUSE client's path, given by the build; empty when it was not built.
 #ifndef CLASSIC_NFS_FUSE
