@@ -29,6 +29,12 @@ StreamKind stream_kind(int oflag) {
   }
 }
 
+// A folder refuses every open as a held file does; it is no file to wait for.
+bool is_folder(const char* path) {
+  plat_stat st;
+  return plat_stat32(path, &st) == 0 && st.is_dir;
+}
+
 }  // namespace
 
 int lock_wait(int mode, int ms) {
@@ -38,7 +44,7 @@ int lock_wait(int mode, int ms) {
 }
 
 FILE* lock_open(const char* path, int oflag, int pmode, int tries, int delay, bool report) {
-  if (!path) return nullptr;
+  if (!path || !path[0]) return nullptr;
   // Attempts refused while another program held the file explain nothing
   // once an attempt succeeds: the cause from before is put back then.
   plat_cause before;
@@ -53,6 +59,7 @@ FILE* lock_open(const char* path, int oflag, int pmode, int tries, int delay, bo
     fd = plat_sopen(path, oflag, PLAT_SH_DENYRW, pmode);
     if (fd < 0) {
       if (errno != 0 && errno != EACCES) return nullptr;
+      if (is_folder(path)) return nullptr;
       lock_wait(1, delay);
       continue;
     }

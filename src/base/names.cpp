@@ -17,12 +17,15 @@ void suffix_of(int number, char* suffix) {
 }
 
 void next_suffix(char* suffix) {
+  // Letters step within their own case: AAZ is followed by ABA, not AA[.
   for (int i = 2; i >= 0; --i) {
-    if (suffix[i] < 'z') {
+    char last = suffix[i] >= 'A' && suffix[i] <= 'Z' ? 'Z' : 'z';
+    char first = last == 'Z' ? 'A' : 'a';
+    if (suffix[i] < last) {
       ++suffix[i];
       return;
     }
-    suffix[i] = 'a';
+    suffix[i] = first;
   }
 }
 

@@ -64,7 +64,8 @@ constexpr int SUFFIX_COUNT = 17576;
 constexpr int SLOTS_PER_DATA_FILE = 8;
 // Writes the suffix of number (0 <= number < SUFFIX_COUNT).
 void suffix_of(int number, char* suffix);
-// Advances a three-letter data-file suffix in place: aaa, aab, ... zzz, aaa.
+// Advances a three-letter data-file suffix in place: aaa, aab, ... zzz, aaa;
+// upper-case letters step likewise within A to Z.
 void next_suffix(char* suffix);
 
 // dst (XLAT_PATH_SIZE bytes) := the folder of the control-file path followed

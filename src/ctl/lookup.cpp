@@ -64,7 +64,7 @@ int classic_lookup_item(const char* path, const char* name, CTRL_ENTRY_INFO* inf
   int r = open_and_find(session, path, name, CTL_READ);
   if (r != CLASSIC_OK) return r;
   if (info) fill_entry_info(info, ctl_entry(), true);
-  return CLASSIC_OK;
+  return session.finish(CLASSIC_OK);
 }
 
 int classic_overwrite_ctrl_entry(const char* path, const char* name, const CTRL_ENTRY_INFO* info) {
@@ -95,7 +95,7 @@ int classic_overwrite_ctrl_entry(const char* path, const char* name, const CTRL_
       plat_fwrite(&entry, sizeof entry, 1, stream) != 1) {
     return CLASSIC_IO_ERROR;
   }
-  return CLASSIC_OK;
+  return session.finish(CLASSIC_OK);
 }
 
 int classic_delete_control_file(const char* path, const char* pattern) {

@@ -73,7 +73,10 @@ enum class Look { Go, Retry, Fail };
 // Reads and checks the trailer of a freshly opened file; on Fail the file
 // has been given up and *status says why.
 Look check_trailer(FILE* f, const char* path, int flags, int* status) {
-  if (!seek_trailer(f) || plat_fread(&g_ctl.session.trailer, sizeof g_ctl.session.trailer, 1, f) != 1) {
+  // A file that is not a whole number of records is damaged: nothing of it
+  // is written until it has been repaired.
+  if (!seek_trailer(f) || g_ctl.session.trailer_offset % CTL_RECORD_SIZE != 0 ||
+      plat_fread(&g_ctl.session.trailer, sizeof g_ctl.session.trailer, 1, f) != 1) {
     give_up(f);
     *status = CLASSIC_IO_ERROR;
     return Look::Fail;
@@ -155,6 +158,8 @@ CtlTrailer& ctl_trailer() { return g_ctl.session.trailer; }
 
 long ctl_trailer_offset() { return g_ctl.session.trailer_offset; }
 
+int32_t ctl_path_hash() { return g_ctl.session.path_hash; }
+
 void ctl_set_trailer_offset(long offset) { g_ctl.session.trailer_offset = offset; }
 
 void reset_ctl_state() {
@@ -172,6 +177,11 @@ int CtlSession::open(const char* path, int flags) {
 }
 
 int CtlSession::close() { return close(flags_); }
+
+int CtlSession::finish(int result) {
+  int closed = close();
+  return result == CLASSIC_OK && closed != CLASSIC_OK ? closed : result;
+}
 
 int CtlSession::close(int flags) {
   if (!stream_) return CLASSIC_OK;
@@ -262,7 +272,10 @@ int ctl_close(FILE* stream, int flags, int status) {
     if (g_ctl.retained_path[0] && (flags & CTL_RETAIN)) return CLASSIC_OK;
     drop_retained_control_file();
   }
-  if (!seek_trailer(stream)) {
+  // The trailer on disk carries this session's lock: a seek or a write of it
+  // that fails is made once more, so that one failed call does not leave the
+  // file marked as held by a session that is gone.
+  if (!seek_trailer(stream) && !seek_trailer(stream)) {
     classic_lock_close(stream);
     return CLASSIC_IO_ERROR;
   }
@@ -279,7 +292,11 @@ int ctl_close(FILE* stream, int flags, int status) {
   clear_identity();
   int result = CLASSIC_OK;
   if (status != CLASSIC_OK_REMOVABLE || (flags & CTL_UPDATE)) {
-    if (plat_fwrite(&g_ctl.session.trailer, sizeof g_ctl.session.trailer, 1, stream) != 1) result = CLASSIC_IO_ERROR;
+    const CtlTrailer& t = g_ctl.session.trailer;
+    if (plat_fwrite(&t, sizeof t, 1, stream) != 1 &&
+        !(seek_trailer(stream) && plat_fwrite(&t, sizeof t, 1, stream) == 1)) {
+      result = CLASSIC_IO_ERROR;
+    }
   }
   classic_lock_close(stream);
   return result;

@@ -28,6 +28,8 @@ constexpr int CTL_ATTEMPTS = 41;
 CtlTrailer& ctl_trailer();
 // The offset of the trailer in the current control file: 64 x entries.
 long ctl_trailer_offset();
+// The hash of the current control file's translated path.
+int32_t ctl_path_hash();
 void ctl_set_trailer_offset(long offset);
 
 // Opens a session on the control file at path (as the caller gave it).
@@ -78,6 +80,9 @@ class CtlSession {
   // ctl_close's result, or 1 when it was not open.
   int close();
   int close(int flags);
+  // Ends the session and gives result, or the close's failure when result
+  // is 1 and the trailer could not be written back.
+  int finish(int result);
 
  private:
   FILE* stream_ = nullptr;

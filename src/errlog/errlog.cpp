@@ -133,8 +133,18 @@ void store(const Report& report, uint32_t when, int8_t error_class, uint16_t cod
     fatal_popup("Error opening error log file");
     return;
   }
+  // A new, empty log starts its ring at slot 0; a header that cannot be
+  // read is not replaced by one made from nothing.
   LOG_HEADER header = {0, 0, 0};
-  if (plat_fseek(log, 0, SEEK_SET) == 0 && plat_fread(&header, sizeof header, 1, log) != 1) {
+  if (plat_fseek(log, 0, SEEK_SET) != 0) {
+    classic_lock_close(log);
+    return;
+  }
+  if (plat_fread(&header, sizeof header, 1, log) != 1) {
+    if (std::ferror(log)) {
+      classic_lock_close(log);
+      return;
+    }
     header = LOG_HEADER{0, 0, 0};
   }
   header.oldest %= LOG_SLOTS;
@@ -154,11 +164,12 @@ void store(const Report& report, uint32_t when, int8_t error_class, uint16_t cod
   for (int i = 0; i < report.line_count; ++i) {
     std::snprintf(record.lines[i], LOG_LINE_SIZE, "%.*s", LOG_LINE_CHARS, report.lines[i].c_str());
   }
-  if (plat_fseek(log, log_slot_offset(header.next), SEEK_SET) == 0) {
-    plat_fwrite(&record, sizeof record, 1, log);
+  // The header counts the record only once the record is written.
+  if (plat_fseek(log, log_slot_offset(header.next), SEEK_SET) == 0 &&
+      plat_fwrite(&record, sizeof record, 1, log) == 1) {
+    header.next = (header.next + 1) % LOG_SLOTS;
+    if (plat_fseek(log, 0, SEEK_SET) == 0) plat_fwrite(&header, sizeof header, 1, log);
   }
-  header.next = (header.next + 1) % LOG_SLOTS;
-  if (plat_fseek(log, 0, SEEK_SET) == 0) plat_fwrite(&header, sizeof header, 1, log);
   classic_lock_close(log);
 }
 

@@ -1,17 +1,20 @@
 // Creating items and new versions of items.
 //
 // A creation takes the next free slot of the data file being filled (a new
-// data file for slot 0) and writes, in this order, so that a crash at any
-// point can be recovered by the next creation:
-//   1. the data-file header with the slot taken (data length -1), flushed
-//      and committed;
-//   2. the trailer, advanced, one record past the old one (plain creation),
-//      or the new entry over the old one and the old slot flagged deleted
-//      (replacement);
-//   3. the new entry moved into its place (plain creation), or the old entry
-//      and the trailer appended (replacement).
-// A slot that is taken but named by no entry makes the next creation find
-// the trailer stale, repair it to a fresh data file and try again.
+// data file for slot 0) and writes, in this order:
+//   1. the data-file header with the slot taken (data length -1), in one
+//      write, flushed and committed;
+//   2. for a replacement, the old version's slot flagged deleted in its data
+//      file;
+//   3. the control file in one write: the new entry moved into its place and
+//      the trailer advanced one record further (plain creation), or the new
+//      entry over the old one, the old one at the end of the deleted tail and
+//      the trailer behind it (replacement).
+// A write that fails is undone by the steps before it (the slot given back,
+// the flag cleared), so that a failed creation leaves the store as it was.
+// A process that ends between the steps leaves a slot taken but named by no
+// entry: the next creation there finds the trailer stale, repairs it to a
+// fresh data file and tries again.
 #include <cstdlib>
 #include <cstring>
 
@@ -27,7 +30,10 @@
 
 namespace {
 
-constexpr size_t kNewItemBuffer = 512;
+// The stream of a new item holds the whole data-file header, so that the
+// header reaches the file in one write.
+constexpr size_t kNewItemBuffer = 2048;
+static_assert(kNewItemBuffer >= DATA_HEADER_SIZE);
 
 // The stamps of a new slot: from the caller's record, from the old version
 // for a replacement, or fresh.
@@ -102,7 +108,10 @@ int take_first_slot(FILE** stream, const char* ctl_path, uint32_t now, int mode,
                       PLAT_SH_DENYNO, CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
   if (fd < 0) return CLASSIC_IO_ERROR;
   plat_close(fd);
-  if (!open_data_stream(stream)) return CLASSIC_IO_ERROR;
+  if (!open_data_stream(stream)) {
+    plat_remove(translated_path());
+    return CLASSIC_IO_ERROR;
+  }
   std::memset(&data_header(), 0, sizeof data_header());
   data_header().version = ctl_trailer().version;
   SlotRecord& slot = data_header().slots[0];
@@ -110,18 +119,41 @@ int take_first_slot(FILE** stream, const char* ctl_path, uint32_t now, int mode,
   stamp_new_slot(slot, mode, info, old, user, now);
   put_field(slot.name, ITEM_NAME_SIZE, key);
   slot.data_offset = DATA_HEADER_SIZE;
-  return commit_data_header(stream, REPORT_FLUSH_NEW);
+  int r = commit_data_header(stream, REPORT_FLUSH_NEW);
+  // A data file that holds no slot is nobody's: it goes again.
+  if (r != CLASSIC_OK) plat_remove(translated_path());
+  return r;
 }
 
-// Slots 1 to 7: the data file being filled.
+// Whether the slots before slot s of the current header lie as creations
+// leave them: each in use from the end of the header on, one after the
+// other, none running past where the next begins, the last inside the file
+// of file_size bytes.  Damaged offsets and lengths would make the new item
+// overwrite its neighbours or the header.
+bool slots_in_order(int s, long file_size) {
+  int64_t end = DATA_HEADER_SIZE;
+  for (int i = 0; i < s; ++i) {
+    const SlotRecord& slot = data_header().slots[i];
+    if (slot.data_length < 0 || slot.data_offset != end) return false;
+    end += slot.data_length;
+    if (end > file_size) return false;
+  }
+  return true;
+}
+
+// Slots 1 to 7: the data file being filled.  *before receives the header as
+// it was, for giving the slot back.
 int take_next_slot(FILE** stream, int s, const char* ctl_path, uint32_t now, int mode,
                    const CTRL_ENTRY_INFO* info, const CtlEntry* old, const char* key,
-                   const char* user) {
+                   const char* user, DataHeader* before) {
   if (!open_data_stream(stream)) return CLASSIC_IO_ERROR;
-  if (plat_fread(&data_header(), sizeof data_header(), 1, *stream) != 1) {
+  long file_size = -1;
+  if (plat_fread(&data_header(), sizeof data_header(), 1, *stream) != 1 ||
+      plat_fseek(*stream, 0, SEEK_END) != 0 || (file_size = plat_ftell(*stream)) < 0) {
     close_data(stream);
     return CLASSIC_IO_ERROR;
   }
+  *before = data_header();
   SlotRecord& slot = data_header().slots[s];
   const SlotRecord& previous = data_header().slots[s - 1];
   if (slot.data_length != 0) {
@@ -138,10 +170,21 @@ int take_next_slot(FILE** stream, int s, const char* ctl_path, uint32_t now, int
     log_error_text(LOG_CLASS_EXECUTION, REPORT_NOT_SYNCED, MSG_NOT_SYNCED);
     return CLASSIC_LOCKED;
   }
+  if (!slots_in_order(s, file_size)) {
+    close_data(stream);
+    return CLASSIC_IO_ERROR;
+  }
   slot.data_length = -1;
   slot.data_offset = previous.data_offset + static_cast<uint32_t>(previous.data_length);
   stamp_new_slot(slot, mode, info, old, user, now);
   put_field(slot.name, ITEM_NAME_SIZE, key);
+  // Bytes past the last item (a write torn by a crash) belong to nobody:
+  // they go, so that the new item's length is what its creator writes.
+  if (file_size > static_cast<long>(slot.data_offset) &&
+      plat_chsize(plat_fileno(*stream), static_cast<long>(slot.data_offset)) != 0) {
+    close_data(stream);
+    return CLASSIC_IO_ERROR;
+  }
   int r = commit_data_header(stream, REPORT_FLUSH_FILL);
   if (r != CLASSIC_OK) return r;
   if (plat_fseek(*stream, static_cast<long>(slot.data_offset), SEEK_SET) != 0) {
@@ -151,8 +194,18 @@ int take_next_slot(FILE** stream, int s, const char* ctl_path, uint32_t now, int
   return CLASSIC_OK;
 }
 
-bool write_record_at(FILE* ctl, long pos, const void* record) {
-  return plat_fseek(ctl, pos, SEEK_SET) == 0 && plat_fwrite(record, CTL_RECORD_SIZE, 1, ctl) == 1;
+// Gives slot s back after a later step of the creation failed: a new data
+// file is removed, the header of the data file being filled put back as it
+// was.  The stream is closed.
+void give_back_slot(FILE** stream, int s, const DataHeader& before, const char* ctl_path,
+                    const char* pattern, const char* suffix) {
+  if (s == 0) {
+    discard_data(stream);
+    if (translate_data_file(ctl_path, pattern, suffix) == CLASSIC_OK) plat_remove(translated_path());
+    return;
+  }
+  data_header() = before;
+  if (commit_data_header(stream, REPORT_FLUSH_FILL) == CLASSIC_OK) close_data(stream);
 }
 
 }  // namespace
@@ -173,8 +226,9 @@ int create_item(FILE* ctl, FILE** stream, int mode, const char* key, const char*
   if (status != CLASSIC_OK) return status;
 
   uint32_t now = plat_time32();
+  DataHeader before;
   int r = s == 0 ? take_first_slot(stream, ctl_path, now, mode, info, old, key, user)
-                 : take_next_slot(stream, s, ctl_path, now, mode, info, old, key, user);
+                 : take_next_slot(stream, s, ctl_path, now, mode, info, old, key, user, &before);
   if (r != CLASSIC_OK) return r;
   const SlotRecord& slot = data_header().slots[s];
 
@@ -198,57 +252,39 @@ int create_item(FILE* ctl, FILE** stream, int mode, const char* key, const char*
   e.writer_task = slot.writer_task;
   e.version = ctl_trailer().version;
 
+  const CtlTrailer trailer_before = ctl_trailer();
+  const bool replacing = (mode & ITEM_REPLACE) != 0;
+  const long end = ctl_trailer_offset();
   long p = -1;
   if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (p = plat_ftell(ctl)) < 0) {
-    close_data(stream);
-    return CLASSIC_IO_ERROR;
-  }
-  if (++ctl_trailer().next_slot == DATA_SLOTS) {
-    ctl_trailer().next_slot = 0;
-    next_suffix(ctl_trailer().suffix);
-  }
-
-  if (mode & ITEM_REPLACE) {
-    // The new version takes the old one's place; the old one becomes the
-    // most recent entry of the deleted tail.
-    if (!write_record_at(ctl, p, &e)) {
-      close_data(stream);
-      return CLASSIC_IO_ERROR;
+    r = CLASSIC_IO_ERROR;
+  } else {
+    if (++ctl_trailer().next_slot == DATA_SLOTS) {
+      ctl_trailer().next_slot = 0;
+      next_suffix(ctl_trailer().suffix);
     }
-    r = set_slot_flags(ctl_path, pattern, old, 0xFF, ENTRY_DELETED);
-    if (r != CLASSIC_OK) {
-      close_data(stream);
-      return r;
+    if (replacing) {
+      // The new version takes the old one's place; the old one becomes the
+      // most recent entry of the deleted tail, its slot flagged first.
+      r = set_slot_flags(ctl_path, pattern, old, 0xFF, ENTRY_DELETED);
+      if (r == CLASSIC_OK) {
+        CtlEntry deleted = *old;
+        deleted.flags |= ENTRY_DELETED;
+        r = replace_entry(ctl, &e, p, end, &deleted, &ctl_trailer());
+        // The flag goes back as it was.
+        if (r != CLASSIC_OK) set_slot_flags(ctl_path, pattern, old, 0xFF & ~ENTRY_DELETED, 0);
+      }
+    } else {
+      ++ctl_trailer().total_items;
+      r = insert_entry(ctl, &e, end, p, &ctl_trailer());
     }
-    CtlEntry deleted = *old;
-    deleted.flags |= ENTRY_DELETED;
-    if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_END) != 0) {
-      close_data(stream);
-      return CLASSIC_IO_ERROR;
-    }
-    long end = plat_ftell(ctl);
-    ctl_set_trailer_offset(end);
-    if (end < 0 || plat_fwrite(&deleted, sizeof deleted, 1, ctl) != 1 ||
-        plat_fwrite(&ctl_trailer(), sizeof ctl_trailer(), 1, ctl) != 1) {
-      close_data(stream);
-      return CLASSIC_IO_ERROR;
-    }
-    ctl_set_trailer_offset(end + CTL_RECORD_SIZE);
-    return CLASSIC_OK;
   }
-
-  ++ctl_trailer().total_items;
-  if (plat_fseek(ctl, 0, SEEK_END) != 0) {
-    close_data(stream);
-    return CLASSIC_IO_ERROR;
+  if (r != CLASSIC_OK) {
+    ctl_trailer() = trailer_before;
+    give_back_slot(stream, s, before, ctl_path, pattern, trailer_before.suffix);
+    return r;
   }
-  long end = plat_ftell(ctl);
-  ctl_set_trailer_offset(end);
-  if (end < 0 || plat_fwrite(&ctl_trailer(), sizeof ctl_trailer(), 1, ctl) != 1) {
-    close_data(stream);
-    return CLASSIC_IO_ERROR;
-  }
-  r = insert_entry(ctl, &e, ctl_trailer_offset() - CTL_RECORD_SIZE, p);
-  if (r != CLASSIC_OK) close_data(stream);
-  return r;
+  ctl_set_trailer_offset(end + CTL_RECORD_SIZE);
+  note_creation(e, replacing ? old : nullptr, pattern);
+  return CLASSIC_OK;
 }

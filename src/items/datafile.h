@@ -83,6 +83,13 @@ SlotRecord* slot_of(const CtlEntry& entry);
 int open_slot(const char* ctl_path, const char* pattern, const CtlEntry* entry, SlotRecord** slot,
               int* status);
 
+// Whether the current data-file header (read from stream) places the
+// entry's bytes soundly: the slot carries the entry's name (else 1007), its
+// data lie past the header, end inside the file, hold the entry's size and
+// end before the next slot's begin (else 1002).  Data written in place or
+// read then stay inside the item.
+int check_item_place(FILE* stream, const CtlEntry& entry);
+
 // Writes the current data-file header back over the file that open_slot
 // opened and closes it.  1 or 1002.
 int write_slot(int fd);
@@ -92,13 +99,31 @@ int write_slot(int fd);
 int set_slot_flags(const char* ctl_path, const char* pattern, const CtlEntry* entry,
                    uint8_t keep_mask, uint8_t set_mask);
 
+// The entry moves write everything they change, the trailer too when one is
+// given, in one write from the first record changed on: a process that ends
+// before that write leaves the control file as it was, one that ends after
+// it leaves the change whole, and a write that fails changes nothing.  When
+// memory for the whole move is short they move in chunks instead (as many
+// as 319 records per read-write pair, else 95, else 31 through the entry
+// window).
+
 // Moves the records at insert_pos .. end_pos - 64 one record towards the end
-// (the last lands at end_pos) and writes record at insert_pos.  1 or 1002.
-int insert_entry(FILE* ctl, const CtlEntry* record, long end_pos, long insert_pos);
+// (the last lands at end_pos), writes record at insert_pos and, when given,
+// the trailer at end_pos + 64.  1 or 1002.
+int insert_entry(FILE* ctl, const CtlEntry* record, long end_pos, long insert_pos,
+                 const CtlTrailer* trailer = nullptr);
 
 // Moves the records at from_pos + 64 .. end_pos - 64 one record towards the
-// start and writes record at end_pos - 64.  1 or 1002.
-int remove_entry(FILE* ctl, const CtlEntry* record, long from_pos, long end_pos);
+// start, writes record at end_pos - 64 and, when given, the trailer at
+// end_pos.  1 or 1002.
+int remove_entry(FILE* ctl, const CtlEntry* record, long from_pos, long end_pos,
+                 const CtlTrailer* trailer = nullptr);
+
+// A new version: writes record at pos (over the old version's entry), then
+// old (the old version, flagged deleted) at end_pos, the first place past the
+// last record, and the trailer behind it.  1 or 1002.
+int replace_entry(FILE* ctl, const CtlEntry* record, long pos, long end_pos, const CtlEntry* old,
+                  const CtlTrailer* trailer);
 
 // Opens the data file named by the translated-path buffer with the
 // library's open flags and the stream mode, sharing it with everybody; the
@@ -108,14 +133,40 @@ FILE* open_data_file(int oflag, const char* mode, size_t buffer_size);
 
 // Closes a data stream and forgets it.
 void close_data(FILE** stream);
+// Closes a data stream without writing what it still buffers, and forgets it.
+void discard_data(FILE** stream);
 
 // Writes the current data-file header at the start of the stream.
 bool write_data_header(FILE* stream);
 
 // Writes the current data-file header and makes it durable (flushed and
-// committed) before anything refers to what it records.  1, or 1002 with
-// the stream closed (a failed flush is reported with flush_report).
+// committed) before anything refers to what it records; the stream's buffer
+// must hold the whole header, so that it reaches the file in one write.  1,
+// or 1002 with the stream closed and nothing written (a failed flush is
+// reported with flush_report).
 int commit_data_header(FILE** stream, uint16_t flush_report);
+
+// A creation of this process that its close has yet to end: the new item's
+// slot, and for a new version the slot of the version it replaced, which a
+// close whose writes failed puts back live.
+struct PendingCreation {
+  bool used;
+  int32_t path_hash;  // of the translated control-file path
+  char pattern[32];   // the type's data-file pattern
+  char name[ITEM_NAME_SIZE];
+  char suffix[3];
+  int8_t slot;
+  bool replaced;
+  char old_suffix[3];
+  int8_t old_slot;
+};
+
+// Notes a creation made in the control file of the current session with the
+// data-file pattern (old: the version it replaced, or null).
+void note_creation(const CtlEntry& entry, const CtlEntry* old, const char* pattern);
+// Finds the noted creation of entry in the control file of the current
+// session, and forgets it.
+bool take_creation(const CtlEntry& entry, PendingCreation* out);
 
 // For tests: refuse the large move buffers, as when memory is short.
 void refuse_move_buffers(bool refuse);

@@ -4,8 +4,10 @@
 // entries and becomes the last record of the deleted tail, its deleted bit
 // is set in the entry and in its slot record, and the total items go down by
 // one.  Undeletion brings back the most recently deleted entry of a name.
-// The control file is changed first, then the slot flag, then the trailer
-// at the close of the session.
+// The slot flag is changed first, then the control file in one write (the
+// trailer with it when a deletion moves entries); when the control file
+// cannot be written the flag goes back, so that a failed call leaves the item
+// as it was and the result and the files agree.
 #include <cstring>
 
 #include "ctl/names.h"
@@ -45,21 +47,22 @@ int classic_delete_item(const char* ctl_path, const char* name, const char* patt
   if (r != CLASSIC_OK) return r;
   FILE* ctl = session.stream();
 
-  ctl_entry().flags |= ENTRY_DELETED;
-  long p = plat_ftell(ctl);
-  if (p == ctl_trailer_offset()) {
-    // Already the last record before the trailer: flagged in place.
-    if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 ||
-        plat_fwrite(&ctl_entry(), sizeof ctl_entry(), 1, ctl) != 1) {
-      r = CLASSIC_IO_ERROR;
-    }
-  } else {
-    r = remove_entry(ctl, &ctl_entry(), p - CTL_RECORD_SIZE, ctl_trailer_offset());
-  }
-  if (r != CLASSIC_OK) return r;
+  long p = plat_ftell(ctl) - CTL_RECORD_SIZE;
+  if (p < 0) return CLASSIC_IO_ERROR;
   r = set_slot_flags(ctl_path, pattern, &ctl_entry(), 0xFF, ENTRY_DELETED);
-  if (r == CLASSIC_OK) --ctl_trailer().total_items;
-  return r;
+  if (r != CLASSIC_OK) return r;
+  ctl_entry().flags |= ENTRY_DELETED;
+  CtlTrailer after = ctl_trailer();
+  --after.total_items;
+  // An entry that is already the last record before the trailer is flagged
+  // in place; the trailer follows it in the same write.
+  r = remove_entry(ctl, &ctl_entry(), p, ctl_trailer_offset(), &after);
+  if (r != CLASSIC_OK) {
+    set_slot_flags(ctl_path, pattern, &ctl_entry(), 0xFF & ~ENTRY_DELETED, 0);
+    return r;
+  }
+  ctl_trailer() = after;
+  return session.finish(CLASSIC_OK);
 }
 
 int classic_undelete_item(const char* ctl_path, const char* name, const char* pattern) {
@@ -84,12 +87,18 @@ int classic_undelete_item(const char* ctl_path, const char* name, const char* pa
       if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (d = plat_ftell(ctl)) < 0) {
         r = CLASSIC_IO_ERROR;
       } else {
-        ctl_entry().flags &= static_cast<uint8_t>(~ENTRY_DELETED);
-        r = insert_entry(ctl, &ctl_entry(), d, q);
-        if (r == CLASSIC_OK) r = set_slot_flags(ctl_path, pattern, &ctl_entry(), 0xFD, 0);
-        if (r == CLASSIC_OK) ++ctl_trailer().total_items;
+        r = set_slot_flags(ctl_path, pattern, &ctl_entry(), 0xFD, 0);
+        if (r == CLASSIC_OK) {
+          ctl_entry().flags &= static_cast<uint8_t>(~ENTRY_DELETED);
+          r = insert_entry(ctl, &ctl_entry(), d, q);
+          if (r == CLASSIC_OK) {
+            ++ctl_trailer().total_items;
+          } else {
+            set_slot_flags(ctl_path, pattern, &ctl_entry(), 0xFF, ENTRY_DELETED);
+          }
+        }
       }
     }
   }
-  return r;
+  return session.finish(r);
 }

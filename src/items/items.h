@@ -10,6 +10,8 @@
 
 // The attempt budget of an item operation, shared by all its waits.
 constexpr int ITEM_ATTEMPTS = 41;
+// The most readers an item's open state can count.
+constexpr int ITEM_MAX_READERS = 127;
 
 // Opens the item of the current entry; the control file stands just past the
 // entry.  1, 1002, 1007 or a translation status.
@@ -36,11 +38,6 @@ int find_closed_item(CtlSession& session, const char* ctl_path, const char* key,
 // Searches the deleted tail backwards for the normalised key.  1: found
 // (out holds the entry, the stream just past it); 1007; 1002.
 int find_deleted_entry(FILE* ctl, const char* key, CtlEntry* out);
-
-// Writes an attribute into the slot record of an entry.  1, 1002 or the
-// translation status.
-int set_slot_attribute(const char* ctl_path, const char* pattern, const CtlEntry* entry,
-                       uint16_t attribute);
 
 // Opens an item's data for a raw transfer under a read session that stays
 // open (also after most failures) until the caller closes it.  1 with *data

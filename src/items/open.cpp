@@ -70,6 +70,9 @@ int open_existing_item(FILE** stream, FILE* ctl, int mode, const char* ctl_path,
   bool keep_stamps = (mode & ITEM_GIVEN_STAMPS) && (mode & ITEM_RETURN_INFO);
   const CtlEntry before = ctl_entry();
   if (!writing) {
+    // The open state counts at most 127 readers; one more would read as a
+    // writer.
+    if (before.open_state >= ITEM_MAX_READERS) return CLASSIC_READERS_PRESENT;
     ++ctl_entry().open_state;
     if (ctl_entry().size < 1) return CLASSIC_IO_ERROR;  // nothing was ever written
   }
@@ -102,7 +105,8 @@ int open_existing_item(FILE** stream, FILE* ctl, int mode, const char* ctl_path,
   if (!slot || plat_fread(&data_header(), sizeof data_header(), 1, *stream) != 1) {
     return fail(CLASSIC_IO_ERROR);
   }
-  if (std::strncmp(slot->name, ctl_entry().name, ITEM_NAME_SIZE) != 0) return fail(CLASSIC_NOT_FOUND);
+  int placed = check_item_place(*stream, ctl_entry());
+  if (placed != CLASSIC_OK) return fail(placed);
 
   if (writing || (mode & ITEM_STAMP_ACCESS)) {
     if (writing) {

@@ -59,10 +59,11 @@ int open_raw_item(CtlSession& session, const char* ctl_path, const char* name, c
   if (!f) return CLASSIC_IO_ERROR;
   *data = f;
   SlotRecord* slot = slot_of(ctl_entry());
-  if (!slot || plat_fread(&data_header(), sizeof data_header(), 1, f) != 1 ||
-      plat_fseek(f, static_cast<long>(slot->data_offset), SEEK_SET) != 0) {
-    return CLASSIC_IO_ERROR;
-  }
+  if (!slot || plat_fread(&data_header(), sizeof data_header(), 1, f) != 1) return CLASSIC_IO_ERROR;
+  // The bytes are another item's when the slot does not carry the name.
+  int placed = check_item_place(f, ctl_entry());
+  if (placed != CLASSIC_OK) return placed;
+  if (plat_fseek(f, static_cast<long>(slot->data_offset), SEEK_SET) != 0) return CLASSIC_IO_ERROR;
   return CLASSIC_OK;
 }
 

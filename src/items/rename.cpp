@@ -1,29 +1,46 @@
 // Renaming items and setting their attribute.
 //
 // Both keep the entry and the slot record in step and change neither stamps,
-// size, suffix, slot nor the trailer's counters.  The control file is
-// changed first, then the data file.
+// size, suffix, slot nor the trailer's counters.  The slot record is changed
+// first, then the control file in one write; when the control file cannot be
+// written the slot record is put back, so that a failed call leaves the item
+// as it was.
 #include <cstring>
 
+#include "base/lockfile.h"
 #include "ctl/names.h"
 #include "ctl/search.h"
 #include "ctl/session.h"
 #include "errlog/errlog.h"
 #include "items/datafile.h"
 #include "items/items.h"
-#include "base/lockfile.h"
 #include "platform/platform.h"
 #include "storage/netxlat.h"
 
-int set_slot_attribute(const char* ctl_path, const char* pattern, const CtlEntry* entry,
-                       uint16_t attribute) {
+namespace {
+
+// Changes the slot record of entry with change, keeping the record as it was
+// in *before: 1, 1002 or the translation status.
+template <typename Change>
+int change_slot(const char* ctl_path, const char* pattern, const CtlEntry* entry, SlotRecord* before,
+                Change change) {
   SlotRecord* slot = nullptr;
   int status = CLASSIC_OK;
   int fd = open_slot(ctl_path, pattern, entry, &slot, &status);
   if (fd < 0) return status;
-  slot->attribute = attribute;
+  *before = *slot;
+  change(*slot);
   return write_slot(fd);
 }
+
+// Puts a slot record back as change_slot found it.
+void restore_slot(const char* ctl_path, const char* pattern, const CtlEntry* entry,
+                  const SlotRecord& before) {
+  SlotRecord ignored;
+  change_slot(ctl_path, pattern, entry, &ignored, [&](SlotRecord& slot) { slot = before; });
+}
+
+}  // namespace
 
 int classic_rename_item(const char* ctl_path, const char* old_name, const char* new_name,
                         const char* pattern) {
@@ -52,6 +69,11 @@ int classic_rename_item(const char* ctl_path, const char* old_name, const char* 
   if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (n = plat_ftell(ctl)) < 0) {
     return CLASSIC_IO_ERROR;
   }
+
+  SlotRecord before;
+  r = change_slot(ctl_path, pattern, &renamed, &before,
+                  [&](SlotRecord& slot) { std::memcpy(slot.name, new_key, ITEM_NAME_SIZE); });
+  if (r != CLASSIC_OK) return r;
   if (n == o) {
     if (plat_fseek(ctl, o, SEEK_SET) != 0 || plat_fwrite(&renamed, sizeof renamed, 1, ctl) != 1) {
       r = CLASSIC_IO_ERROR;
@@ -61,14 +83,11 @@ int classic_rename_item(const char* ctl_path, const char* old_name, const char* 
   } else {
     r = insert_entry(ctl, &renamed, o, n);
   }
-  if (r != CLASSIC_OK) return r;
-
-  // Then the slot record's name.
-  SlotRecord* slot = nullptr;
-  int fd = open_slot(ctl_path, pattern, &renamed, &slot, &r);
-  if (fd < 0) return r;
-  std::memcpy(slot->name, new_key, ITEM_NAME_SIZE);
-  return write_slot(fd);
+  if (r != CLASSIC_OK) {
+    restore_slot(ctl_path, pattern, &renamed, before);
+    return r;
+  }
+  return session.finish(CLASSIC_OK);
 }
 
 int classic_set_attribute(const char* ctl_path, const char* pattern, const char* name,
@@ -80,11 +99,16 @@ int classic_set_attribute(const char* ctl_path, const char* pattern, const char*
   char key[ITEM_NAME_SIZE];
   normalize_item_name(key, name ? name : "", ITEM_NAME_SIZE);
   if (ctl_find_entry(ctl, key, &ctl_entry()) != CLASSIC_OK) return CLASSIC_NOT_FOUND;
-  ctl_entry().attribute = static_cast<uint16_t>(attribute);
+  CtlEntry& entry = ctl_entry();
+  SlotRecord before;
+  int r = change_slot(ctl_path, pattern, &entry, &before,
+                      [&](SlotRecord& slot) { slot.attribute = static_cast<uint16_t>(attribute); });
+  if (r != CLASSIC_OK) return CLASSIC_IO_ERROR;
+  entry.attribute = static_cast<uint16_t>(attribute);
   if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || plat_ftell(ctl) < 0 ||
-      plat_fwrite(&ctl_entry(), sizeof ctl_entry(), 1, ctl) != 1) {
+      plat_fwrite(&entry, sizeof entry, 1, ctl) != 1) {
+    restore_slot(ctl_path, pattern, &entry, before);
     return CLASSIC_IO_ERROR;
   }
-  int r = set_slot_attribute(ctl_path, pattern, &ctl_entry(), static_cast<uint16_t>(attribute));
-  return r == CLASSIC_OK ? CLASSIC_OK : CLASSIC_IO_ERROR;
+  return session.finish(CLASSIC_OK);
 }

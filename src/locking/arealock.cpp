@@ -80,7 +80,8 @@ int mark_folder(const char* area, const char* subfolder, int lock, int flags) {
     }
     if (ctl_trailer().open_count != 0) status = CLASSIC_OPEN_ITEMS;
     ctl_trailer().lock_state = lock ? LOCK_AREA : LOCK_FREE;
-    session.close();
+    int closed = session.close();
+    if (closed != CLASSIC_OK) status = closed;
   }
   return status;
 }
@@ -115,7 +116,8 @@ int set_area_lock(int lock, int force, const char* area) {
     ctl_trailer().lock_state = LOCK_AREA;
     delete_login_files(area);
   }
-  session.close();
+  int closed = session.close();
+  if (closed != CLASSIC_OK) return closed;
 
   int data = mark_folder(area, kSubfolders[0], lock, flags);
   int param = mark_folder(area, kSubfolders[1], lock, flags);

@@ -66,12 +66,15 @@ int translate_login_file(const char* area, const char* tag, char* name) {
 // Creates the login file (an existing one is kept, not truncated) holding
 // its own name.  False when it cannot be opened or written.
 bool write_login_file(const char* name) {
+  bool existed = plat_access(translated_path(), 0) == 0;
   int fd = plat_sopen(translated_path(), CLASSIC_O_WRONLY | CLASSIC_O_CREAT | CLASSIC_O_BINARY,
                       PLAT_SH_DENYNO, CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
   if (fd < 0) return false;
   int len = static_cast<int>(std::strlen(name));
   bool whole = plat_write(fd, name, static_cast<unsigned>(len)) == len;
   plat_close(fd);
+  // A login that failed leaves no file that would count it.
+  if (!whole && !existed) plat_unlink(translated_path());
   return whole;
 }
 
@@ -99,8 +102,7 @@ int change_login(const char* area, const char* tag, Change change) {
   char name[kLoginNameSize];
   status = translate_login_file(area, tag, name);
   if (status == CLASSIC_OK) status = change(name);
-  session.close();
-  return status;
+  return session.finish(status);
 }
 
 }  // namespace
@@ -119,8 +121,11 @@ int classic_login_area(const char* area, const char* tag) {
 // login file's name needs.
 int classic_logout_area(const char* area, const char* tag) {
   return change_login(area, tag, [](const char*) {
-    // A workstation that is not logged in has no file: no error.
-    plat_unlink(translated_path());
+    // A workstation that is not logged in has no file: no error.  A file
+    // that stays counts the login still, and so do the counters.
+    if (plat_access(translated_path(), 0) == 0 && plat_unlink(translated_path()) != 0) {
+      return CLASSIC_IO_ERROR;
+    }
     if (ctl_trailer().total_items != 0) {
       ctl_trailer().total_items = static_cast<int16_t>(ctl_trailer().total_items - 1);
     }

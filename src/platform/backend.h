@@ -16,6 +16,7 @@ int backend_read(int fd, void* buf, unsigned count);
 int backend_write(int fd, const void* buf, unsigned count);
 long backend_lseek(int fd, long offset, int whence);
 int backend_commit(int fd);
+int backend_chsize(int fd, long size);
 int backend_locking(int fd, int mode, long count);
 FILE* backend_fdopen(int fd, const char* mode);
 int backend_remove(const char* path);

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "classic.h"
 #include "platform/backend.h"
 #include "platform/platform.h"
 #include "platform/state.h"
@@ -60,6 +61,19 @@ void note_stream_failure(const char* call, FILE* stream) {
   note_fd_failure(call, stream ? plat_fileno(stream) : -1);
 }
 
+// Asks the fault hook about a call that changes a file: true (errno set)
+// when the call is to fail without being made.
+bool faulted(const char* call) {
+  int (*fault)(const char*) = platform_state().hooks.fault;
+  if (!fault) return false;
+  int err = fault(call);
+  if (err == 0) return false;
+  errno = err;
+  return true;
+}
+
+bool creates(int oflag) { return (oflag & (CLASSIC_O_CREAT | CLASSIC_O_TRUNC)) != 0; }
+
 }  // namespace
 
 bool plat_get_cause(plat_cause* out) {
@@ -75,7 +89,7 @@ void plat_set_cause(const plat_cause* cause) {
 }
 
 int plat_sopen(const char* path, int oflag, int shflag, int pmode) {
-  int fd = backend_sopen(path, oflag, shflag, pmode);
+  int fd = creates(oflag) && faulted("open") ? -1 : backend_sopen(path, oflag, shflag, pmode);
   if (fd < 0) {
     note_file_failure("open", path);
     return fd;
@@ -100,7 +114,7 @@ int plat_read(int fd, void* buf, unsigned count) {
 }
 
 int plat_write(int fd, const void* buf, unsigned count) {
-  int n = backend_write(fd, buf, count);
+  int n = faulted("write") ? -1 : backend_write(fd, buf, count);
   if (n < 0 || static_cast<unsigned>(n) < count) {
     // A short write is a full disk that has not said so yet.
     if (n >= 0) errno = ENOSPC;
@@ -110,14 +124,20 @@ int plat_write(int fd, const void* buf, unsigned count) {
 }
 
 long plat_lseek(int fd, long offset, int whence) {
-  long r = backend_lseek(fd, offset, whence);
+  long r = faulted("seek") ? -1 : backend_lseek(fd, offset, whence);
   if (r < 0) note_fd_failure("seek", fd);
   return r;
 }
 
 int plat_commit(int fd) {
-  int r = backend_commit(fd);
+  int r = faulted("commit") ? -1 : backend_commit(fd);
   if (r != 0) note_fd_failure("commit", fd);
+  return r;
+}
+
+int plat_chsize(int fd, long size) {
+  int r = faulted("truncate") ? -1 : backend_chsize(fd, size);
+  if (r != 0) note_fd_failure("truncate", fd);
   return r;
 }
 
@@ -134,43 +154,43 @@ FILE* plat_fdopen(int fd, const char* mode) {
 }
 
 int plat_remove(const char* path) {
-  int r = backend_remove(path);
+  int r = faulted("remove") ? -1 : backend_remove(path);
   if (r != 0) note_file_failure("remove", path);
   return r;
 }
 
 int plat_unlink(const char* path) {
-  int r = backend_unlink(path);
+  int r = faulted("remove") ? -1 : backend_unlink(path);
   if (r != 0) note_file_failure("remove", path);
   return r;
 }
 
 int plat_rename(const char* from, const char* to) {
-  int r = backend_rename(from, to);
+  int r = faulted("rename") ? -1 : backend_rename(from, to);
   if (r != 0) note_file_failure("rename", from);
   return r;
 }
 
 int plat_mkdir(const char* path) {
-  int r = backend_mkdir(path);
+  int r = faulted("mkdir") ? -1 : backend_mkdir(path);
   if (r != 0 && errno != EEXIST) note_file_failure("mkdir", path);
   return r;
 }
 
 int plat_remove_directory(const char* path) {
-  int r = backend_remove_directory(path);
+  int r = faulted("rmdir") ? 0 : backend_remove_directory(path);
   if (r == 0) note_file_failure("rmdir", path);
   return r;
 }
 
 long plat_reg_create_key(plat_hkey parent, const char* subkey, plat_hkey* out) {
-  long r = backend_reg_create_key(parent, subkey, out);
+  long r = faulted("registry") ? PLAT_ERROR_ACCESS_DENIED : backend_reg_create_key(parent, subkey, out);
   if (r != PLAT_ERROR_SUCCESS) note_registry_failure("registry", subkey, r);
   return r;
 }
 
 long plat_reg_delete_key(plat_hkey parent, const char* subkey) {
-  long r = backend_reg_delete_key(parent, subkey);
+  long r = faulted("registry") ? PLAT_ERROR_ACCESS_DENIED : backend_reg_delete_key(parent, subkey);
   // A key that is not there is gone already.
   if (r != PLAT_ERROR_SUCCESS && r != PLAT_ERROR_FILE_NOT_FOUND) {
     note_registry_failure("registry", subkey, r);
@@ -180,7 +200,7 @@ long plat_reg_delete_key(plat_hkey parent, const char* subkey) {
 
 long plat_reg_set_value(plat_hkey key, const char* value, unsigned long type, const void* data,
                         unsigned long size) {
-  long r = backend_reg_set_value(key, value, type, data, size);
+  long r = faulted("registry") ? PLAT_ERROR_ACCESS_DENIED : backend_reg_set_value(key, value, type, data, size);
   if (r != PLAT_ERROR_SUCCESS) note_registry_failure("registry", value, r);
   return r;
 }
@@ -192,13 +212,13 @@ size_t plat_fread(void* buf, size_t size, size_t count, FILE* stream) {
 }
 
 size_t plat_fwrite(const void* buf, size_t size, size_t count, FILE* stream) {
-  size_t n = std::fwrite(buf, size, count, stream);
+  size_t n = faulted("write") ? 0 : std::fwrite(buf, size, count, stream);
   if (n < count) note_stream_failure("write", stream);
   return n;
 }
 
 int plat_fseek(FILE* stream, long offset, int whence) {
-  int r = std::fseek(stream, offset, whence);
+  int r = faulted("seek") ? -1 : std::fseek(stream, offset, whence);
   if (r != 0) note_stream_failure("seek", stream);
   return r;
 }
@@ -210,7 +230,7 @@ long plat_ftell(FILE* stream) {
 }
 
 int plat_fflush(FILE* stream) {
-  int r = std::fflush(stream);
+  int r = faulted("flush") ? EOF : std::fflush(stream);
   if (r != 0) note_stream_failure("flush", stream);
   return r;
 }
@@ -220,8 +240,29 @@ int plat_fclose(FILE* stream) {
   const char* known = path_of(fd);
   char path[PLAT_CAUSE_PATH_SIZE];
   copy_text(path, sizeof path, known);
-  int r = std::fclose(stream);
+  int r = 0;
+  if (faulted("close")) {
+    // The close fails as one whose flush failed: what the stream still
+    // buffers never reaches the file, and the stream is gone all the same.
+    int err = errno;
+    plat_fdiscard(stream);
+    errno = err;
+    r = EOF;
+  } else {
+    r = std::fclose(stream);
+  }
   if (r != 0) note_file_failure("close", known ? path : nullptr);
   forget(fd);
   return r;
+}
+
+void plat_fdiscard(FILE* stream) {
+  // With its descriptor closed first, the stream has nowhere to write what
+  // it buffers; closing it then only frees it.
+  int fd = plat_fileno(stream);
+  int err = errno;
+  backend_close(fd);
+  std::fclose(stream);
+  forget(fd);
+  errno = err;
 }

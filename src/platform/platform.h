@@ -46,6 +46,8 @@ int plat_write(int fd, const void* buf, unsigned count);
 long plat_lseek(int fd, long offset, int whence);
 // Hands the file's data to the disk.
 int plat_commit(int fd);
+// Cuts the file (or extends it with zeros) to size bytes.
+int plat_chsize(int fd, long size);
 // Locks or unlocks count bytes from the descriptor's current position.
 // Locks belong to the open file and go with its close or its process.
 int plat_locking(int fd, int mode, long count);
@@ -63,6 +65,9 @@ int plat_fseek(FILE* stream, long offset, int whence);
 long plat_ftell(FILE* stream);
 int plat_fflush(FILE* stream);
 int plat_fclose(FILE* stream);
+// Closes a stream without writing what it still buffers, as when its writes
+// are given up.
+void plat_fdiscard(FILE* stream);
 
 // 0 when path exists (mode 0) or has the access asked for.
 int plat_access(const char* path, int mode);
@@ -232,12 +237,22 @@ int plat_setenv(const char* name, const char* value);
 // wait of 41 attempts runs in no time while the test counts the pauses, and
 // so that the text of a pop-up can be read.  Null members keep the real
 // call.  Not exported from the shared library.
+//
+// fault, when set, is asked before every call that changes a file: the
+// opens that create or truncate, writes, seeks, flushes, commits, closes of
+// streams, renames, removals, folders made or removed, and registry writes
+// (call names "open", "write", "seek", "flush", "commit", "truncate",
+// "close", "rename", "remove", "mkdir", "rmdir", "registry").  It returns 0 to let
+// the call go on, or an errno value with which the call then fails without
+// having been made.  The test-support library counts these calls there,
+// makes the k-th fail, or ends the process at the k-th as a crash would.
 struct plat_hooks {
   void (*sleep)(uint32_t ms);
   uint32_t (*time32)();
   uint32_t (*tick_count)();
   int (*localtime32)(uint32_t t, std::tm* out);
   int (*message_box)(const char* text, const char* caption, unsigned style);
+  int (*fault)(const char* call);
 };
 
 // Installs hooks (null restores every real call).

@@ -11,7 +11,7 @@ symbols=$("$nm" -C "$bin")
 if ! printf '%s\n' "$symbols" | grep -q 'ctl_open('; then
   echo "$bin: no symbol table to check (ctl_open not found)"; exit 1
 fi
-found=$(printf '%s\n' "$symbols" | grep -E 'plat_test_|plat_spawn|plat_wait|plat_kill|plat_exit_now|plat_self_path' || true)
+found=$(printf '%s\n' "$symbols" | grep -E 'plat_test_|plat_spawn|plat_wait|plat_kill|plat_exit_now|plat_self_path|FaultPlan' || true)
 if [ -n "$found" ]; then
   echo "$bin carries test support:"; printf '%s\n' "$found"; exit 1
 fi

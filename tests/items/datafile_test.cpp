@@ -49,13 +49,16 @@ class MoveTest : public StoreTest {};
 TEST_F(MoveTest, InsertAtTheFrontOfAThousandRecords) {
   FILE* f = records_file(1000);
   CtlEntry fresh = numbered(999999);
-  ASSERT_EQ(insert_entry(f, &fresh, 64000, 0), CLASSIC_OK);
+  CtlTrailer trailer = new_trailer();
+  std::memcpy(trailer.suffix, "TRL", 3);
+  ASSERT_EQ(insert_entry(f, &fresh, 64000, 0, &trailer), CLASSIC_OK);
   std::fclose(f);
-  EXPECT_EQ(entry_move_pairs(), 4);  // 319, 319, 319 and 43 records
+  EXPECT_EQ(entry_move_pairs(), 1);  // everything, the trailer too, in one write
   auto names = names_on_disk();
-  ASSERT_EQ(names.size(), 1001u);
+  ASSERT_EQ(names.size(), 1002u);
   EXPECT_EQ(names[0], name_of(999999));
   for (int i = 0; i < 1000; ++i) ASSERT_EQ(names[i + 1], name_of(i)) << i;
+  EXPECT_EQ(names[1001].substr(0, 3), "TRL");
 }
 
 TEST_F(MoveTest, InsertWithoutTheLargeBuffers) {
@@ -77,7 +80,7 @@ TEST_F(MoveTest, InsertAtTheEndWritesOnlyTheRecord) {
   CtlEntry fresh = numbered(77);
   ASSERT_EQ(insert_entry(f, &fresh, 320, 320), CLASSIC_OK);
   std::fclose(f);
-  EXPECT_EQ(entry_move_pairs(), 0);
+  EXPECT_EQ(entry_move_pairs(), 1);
   auto names = names_on_disk();
   ASSERT_EQ(names.size(), 6u);
   EXPECT_EQ(names[5], name_of(77));
@@ -90,7 +93,7 @@ TEST_F(MoveTest, RemoveTheFirstOfAHundred) {
   moved.flags = ENTRY_DELETED;
   ASSERT_EQ(remove_entry(f, &moved, 0, 6400), CLASSIC_OK);
   std::fclose(f);
-  EXPECT_EQ(entry_move_pairs(), 4);  // 32, 32, 32 and 3 records
+  EXPECT_EQ(entry_move_pairs(), 1);  // the 99 records and the removed one in one write
   auto names = names_on_disk();
   ASSERT_EQ(names.size(), 100u);
   for (int i = 0; i < 99; ++i) ASSERT_EQ(names[i], name_of(i + 1)) << i;
@@ -98,12 +101,24 @@ TEST_F(MoveTest, RemoveTheFirstOfAHundred) {
   EXPECT_EQ(testenv::read_file(kCtl)[99 * 64 + 25], ENTRY_DELETED);
 }
 
+TEST_F(MoveTest, RemoveWithoutTheLargeBuffers) {
+  refuse_move_buffers(true);
+  FILE* f = records_file(100);
+  CtlEntry moved = numbered(0);
+  ASSERT_EQ(remove_entry(f, &moved, 0, 6400), CLASSIC_OK);
+  std::fclose(f);
+  EXPECT_EQ(entry_move_pairs(), 4);  // 32, 32, 32 and 3 records through the entry window
+  auto names = names_on_disk();
+  for (int i = 0; i < 99; ++i) ASSERT_EQ(names[i], name_of(i + 1)) << i;
+  EXPECT_EQ(names[99], name_of(0));
+}
+
 TEST_F(MoveTest, RemoveTheLastWritesOnlyTheRecord) {
   FILE* f = records_file(3);
   CtlEntry moved = numbered(55);
   ASSERT_EQ(remove_entry(f, &moved, 128, 192), CLASSIC_OK);
   std::fclose(f);
-  EXPECT_EQ(entry_move_pairs(), 0);
+  EXPECT_EQ(entry_move_pairs(), 1);
   EXPECT_EQ(names_on_disk(), (std::vector<std::string>{name_of(0), name_of(1), name_of(55)}));
 }
 

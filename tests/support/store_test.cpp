@@ -121,7 +121,9 @@ void reset_library_state() {
   hooks.tick_count = testenv::hooked_ticks;
   hooks.message_box = testenv::catch_popup;
   hooks.localtime32 = testenv::utc_localtime;
+  hooks.fault = plat_test_fault_hook;
   plat_set_hooks(&hooks);
+  plat_test_faults(0, 0, 0);
 }
 
 void StoreTest::TearDown() {

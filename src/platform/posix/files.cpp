@@ -131,6 +131,8 @@ long backend_lseek(int fd, long offset, int whence) {
 
 int backend_commit(int fd) { return fsync(fd); }
 
+int backend_chsize(int fd, long size) { return ftruncate(fd, static_cast<off_t>(size)); }
+
 int backend_locking(int fd, int mode, long count) {
   off_t pos = lseek(fd, 0, SEEK_CUR);
   if (pos < 0) return -1;

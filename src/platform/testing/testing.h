@@ -30,6 +30,19 @@ bool plat_test_remove_drive(char letter);
 bool plat_test_mount_drive(char letter, size_t bytes, std::string* why);
 bool plat_test_drive_read_only(char letter, std::string* why);
 
+// Faults: the test-support side of plat_hooks::fault.  plat_test_fault_hook
+// counts every call that changes a file; a plan set by plat_test_faults
+// makes the fail_at-th counted call fail with error (fail_at > 0), or ends
+// the process at the crash_at-th as a crash would, before the call is made
+// (crash_at > 0).  Setting a plan starts the count again.
+int plat_test_fault_hook(const char* call);
+void plat_test_faults(long fail_at, int error, long crash_at);
+// The calls counted since the plan was set, by name, in order.
+long plat_test_fault_count();
+const std::vector<std::string>& plat_test_fault_calls();
+// The exit code of a process ended by a planned crash.
+constexpr int PLAT_TEST_CRASH_EXIT = 86;
+
 // Takes the right to write the file at path (a Windows-form path) away;
 // false where that cannot be done.
 bool plat_test_deny_writes(const char* path);

@@ -69,6 +69,11 @@ int backend_commit(int fd) {
   return _commit(fd);
 }
 
+int backend_chsize(int fd, long size) {
+  begin();
+  return _chsize(fd, size);
+}
+
 int backend_locking(int fd, int mode, long count) {
   begin();
   return _locking(fd, mode, count);
