@@ -29,14 +29,17 @@ namespace {
 
 constexpr int kSessionPause = 500;
 
-// Whether waiting can clear a session that could not be opened: a control
-// file that other sessions, an area lock or another process hold.  A file
-// that is missing, unreadable, of another version or whose path cannot be
-// translated stays so however long the close waits.
+// Whether waiting can clear a session that could not be opened or searched:
+// a control file that other sessions, an area lock or another process hold,
+// or a read or write that failed once.  A file that is missing, of another
+// version or whose path cannot be translated stays so however long the close
+// waits.  An item whose close gives up stays open, so the close tries as
+// long as its budget lasts.
 bool worth_waiting(int status, const char* ctl_path) {
   switch (status) {
     case CLASSIC_LOCKED:
     case CLASSIC_AREA_LOCKED:
+    case CLASSIC_IO_ERROR:
       return true;
     case CLASSIC_CANNOT_OPEN:
       // Held beyond the opener's attempts, as long as the file is there.
@@ -171,15 +174,18 @@ int classic_close_item(const char* ctl_path, const char* name, FILE* stream) {
   }
 
   CtlSession session;
-  int status = session.open(ctl_path, CTL_UPDATE);
-  for (int attempts = ITEM_ATTEMPTS; !ctl_opened(status); status = session.open(ctl_path, CTL_UPDATE)) {
-    if (!worth_waiting(status, ctl_path) || --attempts == 0) return status;
-    lock_wait(1, kSessionPause);
+  int status = CLASSIC_OK;
+  long pos = -1;
+  for (int attempts = ITEM_ATTEMPTS;; lock_wait(1, kSessionPause)) {
+    status = session.open(ctl_path, CTL_UPDATE);
+    int found = ctl_opened(status) ? ctl_find_entry(session.stream(), key, &ctl_entry()) : status;
+    if (found == CLASSIC_OK) pos = plat_ftell(session.stream()) - CTL_RECORD_SIZE;
+    if (found == CLASSIC_OK && pos >= 0) break;
+    session.close();
+    if (found == CLASSIC_OK) found = CLASSIC_IO_ERROR;
+    if (!worth_waiting(found, ctl_path) || --attempts == 0) return found;
   }
   FILE* ctl = session.stream();
-  int found = ctl_find_entry(ctl, key, &ctl_entry());
-  if (found != CLASSIC_OK) return found;
-  long pos = plat_ftell(ctl) - CTL_RECORD_SIZE;
   bool unmarked = false;
   if (ctl_entry().open_state > 0) {
     --ctl_entry().open_state;
@@ -192,7 +198,7 @@ int classic_close_item(const char* ctl_path, const char* name, FILE* stream) {
     PendingCreation pending{};
     bool created = take_creation(ctl_entry(), &pending);
     if (!end_writer(stream)) {
-      if (created && pos >= 0) {
+      if (created) {
         abandon_creation(ctl, pos, pending, ctl_path);
         return CLASSIC_IO_ERROR;
       }
@@ -200,16 +206,13 @@ int classic_close_item(const char* ctl_path, const char* name, FILE* stream) {
       // released all the same.
       ctl_entry().open_state = 0;
       if (ctl_trailer().open_count > 0) --ctl_trailer().open_count;
-      if (pos >= 0 && !(status == CLASSIC_OK_REMOVABLE && unmarked)) write_entry_at(ctl, pos, ctl_entry());
+      if (!(status == CLASSIC_OK_REMOVABLE && unmarked)) write_entry_at(ctl, pos, ctl_entry());
       return CLASSIC_IO_ERROR;
     }
     ctl_entry().open_state = 0;
   }
-  if (plat_fseek(ctl, pos, SEEK_SET) != 0) return CLASSIC_IO_ERROR;
   bool written = true;
-  if (!(status == CLASSIC_OK_REMOVABLE && unmarked)) {
-    written = plat_fwrite(&ctl_entry(), sizeof ctl_entry(), 1, ctl) == 1;
-  }
+  if (!(status == CLASSIC_OK_REMOVABLE && unmarked)) written = write_entry_at(ctl, pos, ctl_entry());
   if (ctl_trailer().open_count > 0) --ctl_trailer().open_count;
   return session.finish(written ? CLASSIC_OK : CLASSIC_IO_ERROR);
 }

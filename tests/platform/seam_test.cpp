@@ -234,6 +234,32 @@ TEST_F(SeamTest, TrailingDotOfAFileNameIsDropped) {
   EXPECT_TRUE(exists("c:\\userroot\\logXY--"));
 }
 
+// ".." is resolved by the text, as Windows does: at a drive's root it stays
+// there, so that no path reaches outside its drive.
+TEST_F(SeamTest, DotDotStaysInsideItsDrive) {
+  testenv::make_dirs("c:\\userroot\\area");
+  const struct {
+    const char* given;
+    const char* lands;
+  } cases[] = {
+      {"c:\\..\\..\\esc1", "c:\\esc1"},
+      {"c:\\userroot\\..\\..\\..\\esc2", "c:\\esc2"},
+      {"c:\\userroot\\area\\..\\esc3", "c:\\userroot\\esc3"},
+      {"c:\\userroot\\.\\area\\...\\esc4", "c:\\userroot\\area\\esc4"},
+      {"\\..\\esc5", "c:\\esc5"},
+      {"d:/../esc6", "d:\\esc6"},
+  };
+  for (const auto& c : cases) {
+    int fd = plat_sopen(c.given, CLASSIC_O_WRONLY | CLASSIC_O_CREAT, PLAT_SH_DENYNO, kPerm);
+    ASSERT_GE(fd, 0) << c.given;
+    plat_close(fd);
+    EXPECT_TRUE(exists(c.lands)) << c.given;
+  }
+  // A rename cannot leave the drive either.
+  ASSERT_EQ(plat_rename("c:\\esc1", "c:\\..\\esc7"), 0);
+  EXPECT_TRUE(exists("c:\\esc7"));
+}
+
 TEST_F(SeamTest, RegistryRoundTripAndEnumerationOrder) {
   plat_hkey key = nullptr;
   ASSERT_EQ(plat_reg_open_key(plat_hkey_current_user(), "Software\\Halvorn", PLAT_KEY_READ, &key),

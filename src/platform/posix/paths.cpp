@@ -47,15 +47,41 @@ std::vector<std::string> components(const std::string& text) {
   return out;
 }
 
-// The native folder a path starts from, and where its components begin.
-std::string path_base(const char* path, size_t* rest) {
+// The native folder a path starts from, and where its components begin;
+// *rooted tells a drive's folder from the current directory.
+std::string path_base(const char* path, size_t* rest, bool* rooted) {
+  *rooted = true;
   if (std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':') {
     *rest = 2;
     return posix_drive_folder(path[0]);
   }
   *rest = 0;
   if (is_separator(path[0])) return posix_drive_folder('c');
+  *rooted = false;
   return ".";
+}
+
+bool only_dots(const std::string& c) { return c.find_first_not_of('.') == std::string::npos; }
+
+// Resolves "." and ".." as Windows does, by the text alone: ".." takes the
+// component before it away, and at a drive's root it stays at the root, so
+// that no path reaches outside its drive's folder.  A name of three or more
+// dots counts as ".".
+std::vector<std::string> lexical(const std::vector<std::string>& parts, bool rooted) {
+  std::vector<std::string> out;
+  for (const std::string& part : parts) {
+    if (only_dots(part) && part != "..") continue;
+    if (part == "..") {
+      if (!out.empty() && out.back() != "..") {
+        out.pop_back();
+      } else if (!rooted) {
+        out.push_back(part);  // above the current directory, as given
+      }
+      continue;
+    }
+    out.push_back(part);
+  }
+  return out;
 }
 
 // Walks the components from base, resolving each without regard to case as
@@ -118,22 +144,24 @@ std::string posix_find_in_folder(const std::string& folder, const std::string& n
 
 std::string posix_map_path(const char* path) {
   size_t rest = 0;
-  std::string base = path_base(path, &rest);
-  return resolve(base, components(path + rest));
+  bool rooted = true;
+  std::string base = path_base(path, &rest, &rooted);
+  return resolve(base, lexical(components(path + rest), rooted));
 }
 
 void posix_split_path(const char* path, std::string* folder, std::string* last) {
   size_t rest = 0;
-  std::string base = path_base(path, &rest);
-  std::string text = path + rest;
-  size_t cut = text.find_last_of("\\/");
-  if (cut == std::string::npos) {
+  bool rooted = true;
+  std::string base = path_base(path, &rest, &rooted);
+  std::vector<std::string> parts = lexical(components(path + rest), rooted);
+  if (parts.empty()) {
     *folder = base;
-    *last = text;
+    last->clear();
     return;
   }
-  *folder = resolve(base, components(text.substr(0, cut)));
-  *last = text.substr(cut + 1);
+  *last = parts.back();
+  parts.pop_back();
+  *folder = resolve(base, parts);
 }
 
 namespace {
