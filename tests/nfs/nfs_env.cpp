@@ -320,6 +320,13 @@ void NfsTest::SetUp() {
   if (!env_->failure().empty()) GTEST_SKIP() << env_->failure();
   std::printf("[   NFS    ] server and two mounts up in %.2f s (lease %d s)\n", env_->start_seconds(),
               env_->lease_seconds());
+  map_drive('X', 0);
+  map_drive('Y', 1);
+}
+
+void NfsTest::map_drive(char letter, int workstation) {
+  std::string var = std::string("CLASSIC_DRIVE_") + letter;
+  setenv(var.c_str(), env_->mount(workstation).c_str(), 1);
 }
 
 void NfsTest::TearDown() {

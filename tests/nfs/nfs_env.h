@@ -81,9 +81,10 @@ class NfsEnv {
   double start_seconds_ = 0;
 };
 
-// The fixture of the NFS tests: a share and two workstations per test, and a
-// fresh store root for the test program's helper processes. The test is
-// skipped, with the reason, when the share cannot be had here.
+// The fixture of the NFS tests: a share and two workstations per test, a
+// fresh store root (drive C: stays a local folder) and the drives X: and Y:
+// on the share, one per workstation. The test is skipped, with the reason,
+// when the share cannot be had here.
 class NfsTest : public ::testing::Test {
  protected:
   // A fixture that needs another lease derives and overrides this.
@@ -96,6 +97,12 @@ class NfsTest : public ::testing::Test {
   std::string on(int workstation, const std::string& name) const {
     return env_->mount(workstation) + "/" + name;
   }
+  // The drive through which the library of this process sees the share on a
+  // workstation: X: for workstation 0, Y: for workstation 1.
+  static std::string drive(int workstation) { return workstation == 0 ? "x:" : "y:"; }
+  // Makes drive letter (a Windows drive of the library) name the share as
+  // workstation sees it, for this process and the helpers it starts next.
+  void map_drive(char letter, int workstation);
 
  private:
   std::unique_ptr<NfsEnv> env_;

@@ -1,24 +1,20 @@
 // What the operating system does on the NFS share, through the two
 // workstations of the harness: the facts the library's Linux layer builds on,
 // checked here so that the harness itself is known to behave like an NFSv4
-// client. The library is not involved.
+// client. The library is not involved; NfsContractTest checks it on the share.
 #include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 
 #include "nfs/nfs_env.h"
-#include "support/helper.h"
 
 using NfsHarnessTest = nfstest::NfsTest;
 
@@ -66,18 +62,6 @@ std::string read_text(const std::string& path) {
 
 }  // namespace
 
-// args: path, end ("close" or "kill"). Holds LOCK_EX and a byte write lock
-// on byte 7 of one open file until released, then closes it or is killed.
-CLASSIC_HELPER(nfs_hold_locks) {
-  Fd fd(args[0]);
-  if (try_flock(fd.get(), LOCK_EX) != 0) return 10;
-  if (try_byte_lock(fd.get(), F_WRLCK, 7, 1) != 0) return 11;
-  helper_ready();
-  helper_wait_release();
-  if (args[1] == "kill") raise(SIGKILL);
-  return 0;
-}
-
 TEST_F(NfsHarnessTest, BothWorkstationsSeeOneFile) {
   write_text(on(0, "item.dat"), "written on ws0");
   EXPECT_EQ(read_text(on(1, "item.dat")), "written on ws0");
@@ -102,37 +86,6 @@ TEST_F(NfsHarnessTest, BothWorkstationsSeeOneFile) {
   ASSERT_EQ(unlink(on(1, "DATA/moved.dat").c_str()), 0);
   EXPECT_FALSE(std::filesystem::exists(on(0, "DATA/moved.dat")));
   EXPECT_TRUE(std::filesystem::is_empty(on(0, "DATA")));
-}
-
-// flock() is a whole-file lock at the server: it conflicts between
-// workstations and between two opens of one workstation, and goes with the
-// holder's close.
-TEST_F(NfsHarnessTest, FlockConflicts) {
-  struct Case {
-    int first_ws, first_how, second_ws, second_how;
-    bool conflict;
-  };
-  const Case cases[] = {
-      {0, LOCK_EX, 1, LOCK_SH, true},  {0, LOCK_EX, 1, LOCK_EX, true},
-      {0, LOCK_SH, 1, LOCK_EX, true},  {0, LOCK_SH, 1, LOCK_SH, false},
-      {0, LOCK_EX, 0, LOCK_SH, true},  {0, LOCK_SH, 0, LOCK_EX, true},
-      {0, LOCK_SH, 0, LOCK_SH, false},
-  };
-  int n = 0;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "case " << n);
-    std::string name = "flock" + std::to_string(n++);
-    Fd first(on(c.first_ws, name));
-    Fd second(on(c.second_ws, name));
-    ASSERT_EQ(try_flock(first.get(), c.first_how), 0);
-    EXPECT_EQ(try_flock(second.get(), c.second_how), c.conflict ? EWOULDBLOCK : 0);
-    first.reset();
-    EXPECT_EQ(try_flock(second.get(), c.second_how), 0);
-    // The holder's open can take the lock again once the other lets go.
-    EXPECT_EQ(try_flock(second.get(), LOCK_UN), 0);
-    Fd again(on(c.first_ws, name));
-    EXPECT_EQ(try_flock(again.get(), c.first_how), 0);
-  }
 }
 
 // OFD byte locks are byte-range locks at the server, per open file; a lock
@@ -228,53 +181,4 @@ TEST_F(NfsHarnessTest, RenameNoReplaceAndLink) {
   // A plain rename replaces its target.
   ASSERT_EQ(rename(on(0, "c.pce").c_str(), on(0, "b.pce").c_str()), 0);
   EXPECT_EQ(read_text(on(1, "b.pce")), "a");
-}
-
-// A holder that is killed drops its locks with its death: its descriptors are
-// closed as it dies, before its parent learns that it has ended.
-TEST_F(NfsHarnessTest, LocksOfAKilledProcessGoAtOnce) {
-  write_text(on(0, "held.dat"), "0123456789");
-  Helper holder("nfs_hold_locks", {on(0, "held.dat"), "kill"});
-  ASSERT_TRUE(holder.wait_ready());
-  Fd other(on(1, "held.dat"));
-  EXPECT_EQ(try_byte_lock(other.get(), F_WRLCK, 7, 1), EAGAIN);
-  EXPECT_EQ(holder.finish(), 128 + SIGKILL);
-  EXPECT_EQ(try_byte_lock(other.get(), F_WRLCK, 7, 1), 0);
-  EXPECT_EQ(try_flock(other.get(), LOCK_EX), 0);
-}
-
-class NfsHarnessLeaseTest : public nfstest::NfsTest {
- protected:
-  nfstest::NfsOptions options() const override { return {.lease_seconds = 3}; }
-};
-
-// A workstation that dies keeps its locks at the server until its lease runs
-// out; a live one keeps them past its lease by renewing it.
-TEST_F(NfsHarnessLeaseTest, LocksOfADeadWorkstationGoWithItsLease) {
-  using Clock = std::chrono::steady_clock;
-  const int lease = env().lease_seconds();
-  write_text(on(0, "held.dat"), "0123456789");
-  Helper holder("nfs_hold_locks", {on(0, "held.dat"), "close"});
-  ASSERT_TRUE(holder.wait_ready());
-  Fd other(on(1, "held.dat"));
-  std::this_thread::sleep_for(std::chrono::seconds(lease + 2));
-  EXPECT_EQ(try_flock(other.get(), LOCK_SH), EWOULDBLOCK);
-
-  env().kill_workstation(0);
-  auto killed = Clock::now();
-  EXPECT_EQ(try_byte_lock(other.get(), F_WRLCK, 7, 1), EAGAIN);
-  int seconds_held = -1;
-  while (Clock::now() - killed < std::chrono::seconds(3 * lease + 10)) {
-    if (try_byte_lock(other.get(), F_WRLCK, 7, 1) == 0) {
-      seconds_held = static_cast<int>(std::chrono::duration<double>(Clock::now() - killed).count());
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  ASSERT_GE(seconds_held, 0) << "the dead workstation's lock was never released";
-  std::printf("[   NFS    ] a dead workstation's lock went after %d s (lease %d s)\n", seconds_held, lease);
-  EXPECT_GE(seconds_held, lease / 2);
-  EXPECT_EQ(try_flock(other.get(), LOCK_EX), 0);
-  // The holder is left blocked on the dead mount; releasing it lets it end.
-  holder.finish(10000);
 }
