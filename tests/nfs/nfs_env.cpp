@@ -175,8 +175,9 @@ std::string config(int port, const NfsOptions& options, const std::string& root)
        "  Transports = TCP;\n"
        "  SecType = sys;\n"
        "  FSAL { Name = VFS; }\n"
-       "}\n"
-       "LOG { Default_Log_Level = EVENT; }\n";
+       "}\n";
+  const char* level = std::getenv("CLASSIC_NFS_LOG");
+  c << "LOG { Default_Log_Level = " << (level && *level ? level : "EVENT") << "; }\n";
   return c.str();
 }
 
@@ -309,6 +310,7 @@ NfsEnv::~NfsEnv() {
     // Never remove through a mount that could not be taken away.
     if (mounted(mount.path)) return;
   }
+  if (std::getenv("CLASSIC_NFS_KEEP")) return;
   std::error_code ec;
   std::filesystem::remove_all(root_, ec);
 }

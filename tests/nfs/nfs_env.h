@@ -21,6 +21,10 @@
 // - Nothing is cached: each workstation sees the other's changes at once.
 // - The locks of a workstation that dies (kill_workstation) stay at the
 //   server until its lease runs out; a live one renews its leases.
+//
+// To look into a failure: CLASSIC_NFS_KEEP=1 keeps the temporary folder (the
+// server's log and configuration, the clients' logs, the exported folder),
+// and CLASSIC_NFS_LOG sets the server's log level (DEBUG, FULL_DEBUG).
 #pragma once
 
 #include <gtest/gtest.h>

@@ -328,10 +328,22 @@ int op_read(const char*, char* buf, size_t size, off_t off, fuse_file_info* fi) 
   return nfs_pread(of(fi)->nfs, of(fi)->fh, static_cast<uint64_t>(off), size, buf);
 }
 
+// libnfs 4.0 cannot encode an NFSv4 WRITE of much more than 3.8 KiB (it
+// fails with a ZDR error, which comes back as -1): writes go in pieces.
+constexpr size_t kWritePiece = 2048;
+
 int op_write(const char*, const char* buf, size_t size, off_t off, fuse_file_info* fi) {
   Guard guard(g_mutex);
   if (!of(fi)->nfs) return -EIO;
-  return nfs_pwrite(of(fi)->nfs, of(fi)->fh, static_cast<uint64_t>(off), size, buf);
+  size_t done = 0;
+  while (done < size) {
+    size_t piece = std::min(size - done, kWritePiece);
+    int r = nfs_pwrite(of(fi)->nfs, of(fi)->fh, static_cast<uint64_t>(off) + done, piece, buf + done);
+    if (r < 0) return done > 0 ? static_cast<int>(done) : (r == -1 ? -EIO : r);
+    done += static_cast<size_t>(r);
+    if (static_cast<size_t>(r) < piece) break;
+  }
+  return static_cast<int>(done);
 }
 
 int op_fsync(const char*, int, fuse_file_info* fi) {

@@ -66,6 +66,10 @@ TEST_F(NfsHarnessTest, BothWorkstationsSeeOneFile) {
   write_text(on(0, "item.dat"), "written on ws0");
   EXPECT_EQ(read_text(on(1, "item.dat")), "written on ws0");
   EXPECT_EQ(read_text(env().exported() + "/item.dat"), "written on ws0");
+  // Writes larger than one NFS request's worth too.
+  std::string big(100000, 'b');
+  write_text(on(0, "big.dat"), big);
+  EXPECT_TRUE(read_text(on(1, "big.dat")) == big);
 
   // A write through one open is seen at once through an open elsewhere.
   Fd a(on(0, "item.dat"));
