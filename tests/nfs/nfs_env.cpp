@@ -185,19 +185,19 @@ std::string config(int port, const NfsOptions& options, const std::string& root)
 
 NfsEnv::NfsEnv(const NfsOptions& options) {
   if (geteuid() != 0) {
-    failure_ = "the NFS tests need root (the NFS server and the FUSE mounts)";
+    failure_ = "they need root (the NFS server and the FUSE mounts)";
     return;
   }
   if (access("/dev/fuse", R_OK | W_OK) != 0) {
-    failure_ = "the NFS tests need /dev/fuse";
+    failure_ = "they need /dev/fuse";
     return;
   }
   if (access(kServer, X_OK) != 0) {
-    failure_ = std::string("the NFS tests need nfs-ganesha (") + kServer + "; make deps installs it)";
+    failure_ = std::string("they need nfs-ganesha (") + kServer + "; make deps installs it)";
     return;
   }
   if (std::string(CLASSIC_NFS_FUSE).empty() || access(CLASSIC_NFS_FUSE, X_OK) != 0) {
-    failure_ = "the NFS tests need classic_nfs_fuse, built when libnfs and fuse3 are found (make deps)";
+    failure_ = "they need classic_nfs_fuse, built when libnfs and fuse3 are found (make deps)";
     return;
   }
   const char* tmp = std::getenv("TMPDIR");
@@ -319,7 +319,7 @@ void NfsTest::SetUp() {
   std::string error;
   ASSERT_TRUE(plat_test_fresh_root(&error)) << error;
   env_ = std::make_unique<NfsEnv>(options());
-  if (!env_->failure().empty()) GTEST_SKIP() << env_->failure();
+  if (!env_->failure().empty()) GTEST_SKIP() << "NFS tests skipped: " << env_->failure();
   std::printf("[   NFS    ] server and two mounts up in %.2f s (lease %d s)\n", env_->start_seconds(),
               env_->lease_seconds());
   map_drive('X', 0);
