@@ -26,6 +26,7 @@
 // new name and unlink() of the old one for a file, mkdir() of the new name
 // and a rename onto that empty folder for a folder.
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,7 +75,8 @@ void close_quietly(int fd) {
 }
 
 // The access a descriptor was asked for where the OS descriptor grants more,
-// by descriptor: kAsOpened, or the one access left.
+// by descriptor: kAsOpened, or the one access left.  It describes open
+// descriptors, so a reset of the seam's state leaves it as it is.
 enum Narrowed : unsigned char { kAsOpened, kReadOnly, kWriteOnly };
 
 std::vector<Narrowed>& narrowed() {
@@ -181,11 +183,19 @@ int check_then_rename(const std::string& src, const std::string& dst) {
   return rename(src.c_str(), dst.c_str()) == 0 ? 0 : -1;
 }
 
+// True when dst is src with its last name in another case.
+bool case_change(const std::string& src, const std::string& dst) {
+  size_t a = src.rfind('/'), b = dst.rfind('/');
+  a = a == std::string::npos ? 0 : a + 1;
+  b = b == std::string::npos ? 0 : b + 1;
+  return src.compare(0, a, dst, 0, b) == 0 && strcasecmp(src.c_str() + a, dst.c_str() + b) == 0;
+}
+
 // A target that exists: the source itself when only the case of its name
 // changes on a file system that ignores case, which a plain rename renames;
 // anything else is refused.
 int target_exists(const std::string& src, const std::string& dst) {
-  if (same_entry(src, dst)) return rename(src.c_str(), dst.c_str()) == 0 ? 0 : -1;
+  if (case_change(src, dst) && same_entry(src, dst)) return rename(src.c_str(), dst.c_str()) == 0 ? 0 : -1;
   return refuse(EACCES, kTargetExists);
 }
 
@@ -288,7 +298,6 @@ int backend_sopen(const char* path, int oflag, int shflag, int pmode) {
     if (!names_file(fd, native)) {
       close(fd);
       if (attempt == kOpenAttempts) return refuse(EACCES, kHeldElsewhere);
-      flags &= ~O_EXCL;
       continue;
     }
     // Truncation waits until the share mode is granted, so that a refused
