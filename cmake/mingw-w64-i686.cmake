@@ -1,6 +1,7 @@
-# Windows x86, the product DLL, cross-compiled with mingw-w64.  This machine
-# cannot run 32-bit code: the build is checked by its export table and by the
-# layout assertions compiled into it.
+# Windows x86, the product DLL, cross-compiled with mingw-w64.  Its tests run
+# under wine32 where the kernel runs 32-bit code (cmake/wine32.cmake); the
+# build is also checked by its export table and by the layout assertions
+# compiled into it.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)

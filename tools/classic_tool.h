@@ -14,6 +14,7 @@ struct ToolConsole {
 constexpr int TOOL_OK = 0;       // everything asked for was done
 constexpr int TOOL_FAILED = 1;   // an operation failed (its reason was shown)
 constexpr int TOOL_USAGE = 2;    // the arguments were wrong (usage was shown)
+constexpr int TOOL_INTERRUPTED = 130;  // stopped by an interrupt after the item in hand
 
 // Runs the command line argv (argv[0] is the program); results go to out,
 // messages to err.  Returns the exit status; never throws.

@@ -3,6 +3,8 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <map>
@@ -16,6 +18,14 @@ namespace tool {
 namespace {
 
 using Command = int (*)(Console&, const Args&);
+
+// The build passes in the project's version and build type.
+#ifndef CLASSIC_VERSION
+#define CLASSIC_VERSION "(unknown version)"
+#endif
+#ifndef CLASSIC_BUILD_TYPE
+#define CLASSIC_BUILD_TYPE "unknown"
+#endif
 
 const char* const kOverview =
     "classic: look after the item stores of the CAD host system.\n"
@@ -41,6 +51,7 @@ class Cli {
     // A path such as /data/front.pce is a file on every system, never an
     // option written the Windows way.
     app_.allow_windows_style_options(false);
+    app_.set_version_flag("--version", "classic " CLASSIC_VERSION " (" CLASSIC_BUILD_TYPE " build)");
     build();
   }
 
@@ -72,8 +83,20 @@ class Cli {
       return TOOL_USAGE;
     }
     clear_cause();
+    begin_command(c);
     int status = found->second(c, args_);
+    bool stopped = interrupted();
+    end_command();
     if (status == TOOL_USAGE) c.err << usage_of(sub);
+    // Output that could not be written is a failure, not a result.
+    errno = 0;
+    c.out.flush();
+    if (!c.out) {
+      c.err << "classic: standard output cannot be written"
+            << (errno ? std::string(": ") + std::strerror(errno) : std::string()) << "\n";
+      return TOOL_FAILED;
+    }
+    if (status == TOOL_OK && stopped) return TOOL_INTERRUPTED;
     return status;
   }
 
@@ -123,6 +146,14 @@ class Cli {
   }
 
   void json(CLI::App* sub) { sub->add_flag("--json", args_.json, "print JSON for scripts"); }
+
+  // A run over many items stops by itself on a failure that every further
+  // item would meet (a full disk, a locked area, a stuck control file);
+  // --max-errors stops it after N other failures too.
+  void max_errors(CLI::App* sub) {
+    sub->add_option("--max-errors", args_.max_errors, "stop after more than N failed items")
+        ->check(CLI::NonNegativeNumber);
+  }
 
   void build() {
     CLI::App* s;
@@ -215,6 +246,7 @@ class Cli {
     type(s);
     s->add_option("files", args_.files, "files, or folders whose files are all taken")->required();
     s->add_flag("-r,--replace", args_.replace, "store new versions of existing items");
+    max_errors(s);
 
     s = command(&app_, "export", "Write items to a folder, one file per item (existing files are replaced)",
                 "classic export work piece 'F*' out", cmd_export);
@@ -223,6 +255,7 @@ class Cli {
     s->add_option("pattern", args_.pattern, "name pattern (default *)");
     s->add_option("folder", args_.file, "folder to write the files to (made when missing)")->required();
     s->positionals_at_end();
+    max_errors(s);
 
     s = command(&app_, "lock", "Lock an area for maintenance", "classic lock work --force", cmd_lock);
     area(s);

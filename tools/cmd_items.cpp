@@ -314,8 +314,9 @@ int cmd_import(Console& c, const Args& a) {
   Store s;
   if (int r = open_store(c, "import", a.area, a.drive, a.type, &s)) return r;
   std::vector<std::string> files = expand_files(a.files);
-  Progress progress(c, files.size(), "imported");
+  Progress progress(c, files.size(), "imported", a.max_errors);
   for (const std::string& file : files) {
+    if (!progress.go_on()) break;
     clear_cause();
     std::string name = item_name_of(file);
     std::string why, bytes;
@@ -329,7 +330,7 @@ int cmd_import(Console& c, const Args& a) {
     }
     int status = write_item(s, name, bytes, a.replace);
     if (status != CLASSIC_OK) {
-      progress.step(name, 0, status_line(item_what("import", s, name) + " from " + file, status));
+      progress.step(name, 0, status_line(item_what("import", s, name) + " from " + file, status), status);
       continue;
     }
     progress.step(name, bytes.size(), "");
@@ -351,14 +352,15 @@ int cmd_export(Console& c, const Args& a) {
   if (!fs::is_directory(dir, ec)) {
     return fail(c, "export " + s.where(), "cannot make the folder " + a.file);
   }
-  Progress progress(c, items.size(), "exported");
+  Progress progress(c, items.size(), "exported", a.max_errors);
   for (const CTRL_ENTRY_INFO& e : items) {
+    if (!progress.go_on()) break;
     clear_cause();
     std::string name = field(e.name, sizeof e.name);
     std::string bytes, why;
     int r = read_item(s, name, &bytes);
     if (r != CLASSIC_OK) {
-      progress.step(name, 0, status_line(item_what("export", s, name), r));
+      progress.step(name, 0, status_line(item_what("export", s, name), r), r);
       continue;
     }
     fs::path target = dir / (file_stem_of(name) + "." + s.kind->extension);

@@ -26,6 +26,7 @@ struct Args {
   bool force = false;
   bool folder_key = false;
   int count = -1;      // -n of log: all when negative
+  long max_errors = -1;  // --max-errors of import and export: no limit when negative
 };
 
 // Setting up and looking after areas (cmd_areas.cpp).

@@ -6,6 +6,9 @@
 
 int main(int argc, char** argv) {
   admin_binary_console();
+  // Ctrl-C and SIGTERM stop a run between two items, never inside a call of
+  // the library.
+  admin_catch_interrupts();
   ToolConsole console;
   console.in = &std::cin;
   console.terminal = admin_is_terminal(1);

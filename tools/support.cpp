@@ -105,26 +105,37 @@ bool resolve_area(const std::string& arg, const std::string& drive, Area* area, 
     return false;
   }
   if (arg.find_first_of(":\\/") != std::string::npos) {
+    // A full path: a drive and its folders, or folders of drive C: after a
+    // separator; no component that steps elsewhere.
     std::string path = arg;
     std::replace(path.begin(), path.end(), '/', '\\');
     while (path.size() > 3 && path.back() == '\\') path.pop_back();
-    size_t cut = path.find_last_of('\\');
-    area->name = cut == std::string::npos ? path : path.substr(cut + 1);
-    if (path.size() > 1 && path[1] == ':') {
-      if (!std::isalpha(static_cast<unsigned char>(path[0]))) {
-        *why = "'" + arg + "' is not an area path";
+    bool with_drive = path.size() > 2 && path[1] == ':' && path[2] == '\\' &&
+                      std::isalpha(static_cast<unsigned char>(path[0]));
+    if (!with_drive && path[0] != '\\') {
+      *why = "'" + arg + "' is neither an area name nor a full area path (X:\\...)";
+      return false;
+    }
+    if (with_drive) letter = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+    std::stringstream parts(path.substr(with_drive ? 3 : 1));
+    std::string part;
+    while (std::getline(parts, part, '\\')) {
+      std::string bad = bad_name_reason(part);
+      if (!bad.empty()) {
+        *why = "'" + arg + "' is not an area path: " + bad;
         return false;
       }
-      letter = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+      area->name = part;
     }
-    if (area->name.empty() || area->name.find(':') != std::string::npos) {
+    if (area->name.empty()) {
       *why = "'" + arg + "' names no area folder";
       return false;
     }
     area->path = path;
   } else {
-    if (arg.find_first_of("*?.") != std::string::npos || arg.find_first_not_of(' ') == std::string::npos) {
-      *why = "'" + arg + "' is not an area name (no '.', '*' or '?')";
+    std::string bad = bad_name_reason(arg);
+    if (!bad.empty() || arg.find('.') != std::string::npos) {
+      *why = "'" + arg + "' is not an area name: " + (bad.empty() ? "no '.' in it" : bad);
       return false;
     }
     area->name = arg;
@@ -132,6 +143,30 @@ bool resolve_area(const std::string& arg, const std::string& drive, Area* area, 
   }
   area->drive = letter;
   return true;
+}
+
+std::string printable(const std::string& name) {
+  std::string out;
+  for (unsigned char ch : name) {
+    if (ch < 0x20 || ch == 0x7f) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", ch);
+      out += hex;
+    } else {
+      out += static_cast<char>(ch);
+    }
+  }
+  return out;
+}
+
+std::string bad_name_reason(const std::string& name) {
+  if (name.find_first_not_of(' ') == std::string::npos) return "an empty name";
+  if (name == "." || name == "..") return "'" + name + "' leaves the folder";
+  for (unsigned char ch : name) {
+    if (ch < 0x20 || ch == 0x7f) return "a control character in it";
+    if (std::strchr("\\/:*?\"<>|", ch)) return std::string("'") + static_cast<char>(ch) + "' in a name";
+  }
+  return std::string();
 }
 
 const ItemKind* find_kind(const std::string& name) {
@@ -172,6 +207,71 @@ int open_store(Console& c, const std::string& op, const std::string& area_arg,
 // Times and numbers
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// The command in hand: where waits are shown, the interrupts counted before
+// it began, the last wait shown.
+struct CommandRun {
+  Console* console = nullptr;
+  int interrupts_before = 0;
+  std::string last_wait;
+  bool waited_for_control_file = false;
+};
+
+CommandRun g_run;
+
+void show_wait(const char* what, const char* holder, int) {
+  std::string text = std::string(what) + (holder[0] ? std::string(" (") + holder + ")" : "");
+  g_run.waited_for_control_file = std::strncmp(what, "item ", 5) != 0;
+  if (!g_run.console || text == g_run.last_wait) return;
+  g_run.last_wait = text;
+  g_run.console->err << "classic: waiting for " << text << "\n" << std::flush;
+}
+
+}  // namespace
+
+void begin_command(Console& c) {
+  g_run = CommandRun{};
+  g_run.console = &c;
+  g_run.interrupts_before = admin_interrupts();
+  admin_observe_waits(show_wait);
+}
+
+void end_command() {
+  admin_observe_waits(nullptr);
+  g_run = CommandRun{};
+}
+
+bool interrupted() { return admin_interrupts() > g_run.interrupts_before; }
+
+std::string count_text(size_t n) {
+  std::string digits = std::to_string(n);
+  std::string out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return out;
+}
+
+bool stops_every_item(int status) {
+  switch (status) {
+    case CLASSIC_LOCKED:
+      // A control file marked as held stops every item; one busy item, only
+      // itself.
+      return g_run.waited_for_control_file;
+    case CLASSIC_AREA_LOCKED:
+    case CLASSIC_CANNOT_OPEN:
+    case CLASSIC_BAD_VERSION:
+    case CLASSIC_CTL_FULL:
+      return true;
+    default: {
+      int error = admin_cause_errno();
+      return error == ENOSPC || error == EROFS;
+    }
+  }
+}
+
 std::string human_bytes(double bytes) {
   const char* units[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
   int u = 0;
@@ -202,6 +302,12 @@ bool valid_item_name(const std::string& name, std::string* why) {
   if (name.find_first_not_of(" \t\r\n\v\f") == std::string::npos) {
     *why = "an item name cannot be empty";
     return false;
+  }
+  for (unsigned char ch : name) {
+    if (ch < 0x20 || ch == 0x7f) {
+      *why = "item name '" + printable(name) + "' holds a control character";
+      return false;
+    }
   }
   if (name.size() > 20) {
     *why = "item name '" + name + "' is longer than 20 characters";
@@ -292,15 +398,30 @@ bool read_native(const std::string& path, std::string* bytes, std::string* why) 
 }
 
 bool write_native(const std::string& path, const std::string& bytes, std::string* why) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) {
-    *why = "cannot be written: " + std::string(std::strerror(errno));
-    return false;
+  // The bytes go to a file of their own beside the target and take its name
+  // only when they are all written: a failed write leaves no partial file
+  // under the target's name, and no earlier file is lost.
+  std::string part = path + ".classic-part";
+  std::error_code ec;
+  {
+    errno = 0;
+    std::ofstream out(part, std::ios::binary | std::ios::trunc);
+    if (!out) {
+      *why = "cannot be written: " + std::string(std::strerror(errno));
+      return false;
+    }
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+      *why = "cannot be written: " + std::string(errno ? std::strerror(errno) : "write failure");
+      std::filesystem::remove(part, ec);
+      return false;
+    }
   }
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) {
-    *why = "write failure";
+  std::filesystem::rename(part, path, ec);
+  if (ec) {
+    *why = "cannot be put in place: " + ec.message();
+    std::filesystem::remove(part, ec);
     return false;
   }
   return true;
@@ -372,7 +493,13 @@ constexpr int kBarWidth = 30;
 constexpr size_t kLineWidth = 78;
 }  // namespace
 
-Progress::Progress(Console& c, size_t total, const char* verb) : c_(c), total_(total), verb_(verb) {}
+Progress::Progress(Console& c, size_t total, const char* verb, long max_errors)
+    : c_(c), total_(total), verb_(verb), max_errors_(max_errors) {}
+
+bool Progress::go_on() {
+  if (stopped_.empty() && interrupted()) stopped_ = "interrupted";
+  return stopped_.empty();
+}
 
 void Progress::clear_bar() {
   if (!bar_drawn_) return;
@@ -391,12 +518,18 @@ void Progress::draw(const std::string& label) {
   bar_drawn_ = true;
 }
 
-void Progress::step(const std::string& label, uint64_t bytes, const std::string& failure) {
+void Progress::step(const std::string& label, uint64_t bytes, const std::string& failure, int status) {
   ++done_;
   if (!failure.empty()) {
     ++failed_;
     clear_bar();
     c_.err << "classic: " << failure << "\n";
+    if (status && stops_every_item(status)) {
+      stopped_ = "stopped, since every further item would fail the same way";
+    } else if (max_errors_ >= 0 && failed_ > static_cast<size_t>(max_errors_)) {
+      stopped_ = "stopped after " + count_text(failed_) + " failures (--max-errors " +
+                 std::to_string(max_errors_) + ")";
+    }
   } else {
     bytes_ += bytes;
   }
@@ -409,11 +542,16 @@ void Progress::step(const std::string& label, uint64_t bytes, const std::string&
 
 int Progress::finish(const std::string& where) {
   clear_bar();
-  c_.out << verb_ << " " << (done_ - failed_) << " of " << total_ << " " << where << " ("
-         << human_bytes(static_cast<double>(bytes_)) << ")";
-  if (failed_) c_.out << ", " << failed_ << " failed";
+  if (!stopped_.empty()) {
+    c_.err << "classic: " << stopped_ << ": " << count_text(done_ - failed_) << " of " << count_text(total_)
+           << " " << verb_ << "; " << count_text(total_ - done_) << " not tried\n";
+  }
+  c_.out << verb_ << " " << count_text(done_ - failed_) << " of " << count_text(total_) << " " << where
+         << " (" << human_bytes(static_cast<double>(bytes_)) << ")";
+  if (failed_) c_.out << ", " << count_text(failed_) << " failed";
   c_.out << "\n";
-  return failed_ ? TOOL_FAILED : TOOL_OK;
+  if (stopped_ == "interrupted") return TOOL_INTERRUPTED;
+  return failed_ || !stopped_.empty() ? TOOL_FAILED : TOOL_OK;
 }
 
 }  // namespace tool

@@ -104,8 +104,14 @@ std::string open_state_text(int state);
 // Items and native files
 // ---------------------------------------------------------------------------
 
+// Why a name cannot stand for one area folder ("." and "..", separators,
+// drive colons, wildcards, control characters, blanks only), or "".
+std::string bad_name_reason(const std::string& name);
+// The name with control characters shown as \xNN.
+std::string printable(const std::string& name);
+
 // Checks an item name given on the command line: not empty, at most 20
-// characters.  False and the reason.
+// characters, no control characters.  False and the reason.
 bool valid_item_name(const std::string& name, std::string* why);
 
 // The entries of the control file ctl whose names match pattern, in store
@@ -139,14 +145,33 @@ void print_json(std::ostream& out, const nlohmann::json& j);
 // replaced when printed).
 nlohmann::json text_json(const std::string& text);
 
+// The run of one command: interrupts are counted from its start, and the
+// library's waits are shown on its error stream, each once.
+void begin_command(Console& c);
+void end_command();
+// Whether an interrupt (Ctrl-C, SIGINT, SIGTERM) came since the command
+// started.
+bool interrupted();
+// Whether a failure status (with the OS's cause) stops every further item
+// of a run as well: a full or read-only disk, a locked area, a control file
+// that is held, of an unknown version or full.
+bool stops_every_item(int status);
+// A count with thousands separated: 1,701.
+std::string count_text(size_t n);
+
 // A progress display of a run over many items: a bar redrawn on a terminal,
-// one line per item elsewhere.
+// one line per item elsewhere.  The run stops early on an interrupt, on a
+// failure that stops every further item, or after max_errors failures.
 class Progress {
  public:
-  Progress(Console& c, size_t total, const char* verb);
-  // One item done: its label and, when it failed, the reason (shown on err).
-  void step(const std::string& label, uint64_t bytes, const std::string& failure);
-  // Ends the bar and prints the summary; the exit status.
+  Progress(Console& c, size_t total, const char* verb, long max_errors = -1);
+  // Whether the run goes on with the next item.
+  bool go_on();
+  // One item done: its label and, when it failed, the reason (shown on err)
+  // and the status that failed it (0 for a failure outside the library).
+  void step(const std::string& label, uint64_t bytes, const std::string& failure, int status = 0);
+  // Ends the bar and prints the summary, and what was not done when the run
+  // stopped early; the exit status.
   int finish(const std::string& where);
 
  private:
@@ -158,6 +183,8 @@ class Progress {
   size_t failed_ = 0;
   uint64_t bytes_ = 0;
   const char* verb_;
+  long max_errors_;
+  std::string stopped_;  // why the run stopped early
   bool bar_drawn_ = false;
 };
 

@@ -170,6 +170,23 @@ void admin_clear_cause();
 // The last failed OS call since: "Permission denied: /path/of/file", or ""
 // when no OS call failed.
 std::string admin_cause();
+// Its C runtime error number (ENOSPC, EROFS, ...), or 0.
+int admin_cause_errno();
+
+// ---------------------------------------------------------------------------
+// Waits and interruptions
+// ---------------------------------------------------------------------------
+
+// Hears of every pause the library makes while it waits for a file or an
+// item: what it waits for and who holds it, as far as is known.
+using AdminWaitObserver = void (*)(const char* what, const char* holder, int ms);
+void admin_observe_waits(AdminWaitObserver observer);
+
+// Interrupt and termination requests no longer end the process but are
+// counted, so that the command can stop between two calls of the library;
+// admin_interrupts tells how many came since the process started.
+void admin_catch_interrupts();
+int admin_interrupts();
 
 // ---------------------------------------------------------------------------
 // Console

@@ -2,6 +2,7 @@
 // files a layer holds are released before the layers below forget them.
 #include "admin/reset.h"
 
+#include "base/lockfile.h"
 #include "ctl/session.h"
 #include "items/datafile.h"
 #include "platform/platform.h"
@@ -15,5 +16,6 @@ void reset_all() {
   reset_ctl_state();
   reset_storage_state();
   reset_scratch_state();
+  reset_base_state();
   plat_reset_state();
 }

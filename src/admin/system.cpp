@@ -3,7 +3,9 @@
 #include <ctime>
 
 #include "admin/admin.h"
+#include "base/lockfile.h"
 #include "base/names.h"
+#include "base/text.h"
 #include "platform/platform.h"
 
 std::string admin_translate(const std::string& path) {
@@ -20,13 +22,8 @@ bool admin_store_exists(const std::string& path) {
 std::string admin_native_path(const std::string& path) { return plat_native_path(path.c_str()); }
 
 std::string admin_local_time(uint32_t t) {
-  if (t == 0) return "-";
-  std::tm tm;
-  std::memset(&tm, 0, sizeof tm);
-  if (plat_localtime32(t, &tm) != 0) return "?";
   char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1,
-                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  format_local_time(t, text, sizeof text);
   return text;
 }
 
@@ -39,6 +36,17 @@ std::string admin_cause() {
   if (cause.path[0]) text += std::string(": ") + cause.path;
   return text;
 }
+
+int admin_cause_errno() {
+  plat_cause cause;
+  return plat_get_cause(&cause) ? cause.error : 0;
+}
+
+void admin_observe_waits(AdminWaitObserver observer) { set_wait_observer(observer); }
+
+void admin_catch_interrupts() { plat_catch_interrupts(); }
+
+int admin_interrupts() { return plat_interrupts(); }
 
 void admin_binary_console() {
   plat_stdout_binary();

@@ -8,6 +8,7 @@
 #include "base/lockfile.h"
 
 #include <cerrno>
+#include <cstdio>
 
 #include "classic.h"
 #include "platform/platform.h"
@@ -35,9 +36,29 @@ bool is_folder(const char* path) {
   return plat_stat32(path, &st) == 0 && st.is_dir;
 }
 
+// The base layer's process-wide state: what the waits are about, and who
+// hears of them.
+struct BaseState {
+  char wait_what[300];
+  char wait_holder[200];
+  WaitObserver observer;
+};
+
+BaseState g_base{};
+
 }  // namespace
 
+void wait_about(const char* what, const char* holder) {
+  std::snprintf(g_base.wait_what, sizeof g_base.wait_what, "%s", what ? what : "");
+  std::snprintf(g_base.wait_holder, sizeof g_base.wait_holder, "%s", holder ? holder : "");
+}
+
+void set_wait_observer(WaitObserver observer) { g_base.observer = observer; }
+
+void reset_base_state() { g_base = BaseState{}; }
+
 int lock_wait(int mode, int ms) {
+  if (mode == 1 && g_base.observer) g_base.observer(g_base.wait_what, g_base.wait_holder, ms);
   // A negative pause would be an endless one for the OS.
   if (mode == 1) plat_sleep(ms > 0 ? static_cast<uint32_t>(ms) : 0);
   return 1;
@@ -60,11 +81,13 @@ FILE* lock_open(const char* path, int oflag, int pmode, int tries, int delay, bo
     if (fd < 0) {
       if (errno != 0 && errno != EACCES) return nullptr;
       if (is_folder(path)) return nullptr;
+      wait_about(path, "held by another program");
       lock_wait(1, delay);
       continue;
     }
     if (plat_locking(fd, PLAT_LK_NBLCK, 1) != 0) {
       plat_close(fd);
+      wait_about(path, "its lock byte is held by another program");
       lock_wait(1, delay);
       continue;
     }

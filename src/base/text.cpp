@@ -3,6 +3,8 @@
 #include "base/text.h"
 
 #include <cctype>
+#include <cstdio>
+#include <ctime>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -76,4 +78,15 @@ void put_field(char* field, size_t n, const char* text) {
   size_t len = strnlen(text, n);
   std::memcpy(field, text, len);
   std::memset(field + len, 0, n - len);
+}
+
+void format_local_time(uint32_t t, char* out, size_t n) {
+  std::tm tm;
+  std::memset(&tm, 0, sizeof tm);
+  if (t == 0 || plat_localtime32(t, &tm) != 0) {
+    std::snprintf(out, n, "%s", t == 0 ? "-" : "?");
+    return;
+  }
+  std::snprintf(out, n, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                tm.tm_hour, tm.tm_min, tm.tm_sec);
 }

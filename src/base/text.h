@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // ch unchanged when it is a lead byte, else the C runtime's toupper of it.
 int upper_unless_lead(int ch);
@@ -35,3 +36,7 @@ size_t trim_trailing_space(char* text);
 // Copies text into a fixed field of n bytes as strncpy does: NUL-padded, and
 // without terminator when the text fills the field.
 void put_field(char* field, size_t n, const char* text);
+
+// "2024-05-01 13:07:00", the local time of t (seconds since 1970), into out
+// (n bytes); "-" for 0.
+void format_local_time(uint32_t t, char* out, size_t n);

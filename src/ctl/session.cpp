@@ -51,6 +51,17 @@ void report_locked_out(const char* path) {
   log_error_text(LOG_CLASS_EXECUTION, REPORT_LOCKED_OUT, text);
 }
 
+// The session that the current trailer names as its holder, in words.
+void describe_holder(char* out, size_t n) {
+  char user[kIdentityChars + 1], node[kIdentityChars + 1], task[kIdentityChars + 1];
+  field_text(user, g_ctl.session.trailer.user);
+  field_text(node, g_ctl.session.trailer.node);
+  field_text(task, g_ctl.session.trailer.task_name);
+  std::snprintf(out, n, "marked as held by a session of %s on node %s, task %s (id %d)",
+                user[0] ? user : "an unknown user", node[0] ? node : "-", task[0] ? task : "-",
+                static_cast<int>(g_ctl.session.trailer.task_id));
+}
+
 // Clears the holder's identity: bytes 10 to 58 of the trailer.
 void clear_identity() {
   std::memset(g_ctl.session.trailer.user, 0, sizeof g_ctl.session.trailer.user);
@@ -240,6 +251,9 @@ int ctl_open(FILE** stream, const char* path, int flags) {
     if (look == Look::Fail) return failure;
     if (look == Look::Retry) {
       if (--attempts == 0) return CLASSIC_LOCKED;
+      char holder[160];
+      describe_holder(holder, sizeof holder);
+      wait_about(path, holder);
       lock_wait(1, LOCK_DELAY_MS);
       continue;
     }

@@ -184,6 +184,7 @@ int classic_close_item(const char* ctl_path, const char* name, FILE* stream) {
     session.close();
     if (found == CLASSIC_OK) found = CLASSIC_IO_ERROR;
     if (!worth_waiting(found, ctl_path) || --attempts == 0) return found;
+    wait_about(ctl_path, found == CLASSIC_AREA_LOCKED ? "the area is locked" : "the control file is held");
   }
   FILE* ctl = session.stream();
   bool unmarked = false;

@@ -26,6 +26,10 @@ int create_item(FILE* ctl, FILE** stream, int mode, const char* key, const char*
                 const char* pattern, const CTRL_ENTRY_INFO* info, const CtlEntry* old,
                 const char* user);
 
+// Tells the waits that follow that they wait for the item of entry e of the
+// control file at ctl_path, and who holds it.
+void wait_about_item(const char* ctl_path, const CtlEntry& e);
+
 // Opens session for update and finds the closed item key in it, waiting for
 // an open one (41 attempts, 1162 ms apart, the control file unlocked in
 // between).  1 with the session open and the entry in the current entry;

@@ -42,6 +42,24 @@ void stamp_writer(Record& r, uint32_t now, const char* user) {
 
 }  // namespace
 
+void wait_about_item(const char* ctl_path, const CtlEntry& e) {
+  char what[XLAT_PATH_SIZE + 40];
+  std::snprintf(what, sizeof what, "item %.*s of %s", ITEM_NAME_SIZE, e.name, ctl_path);
+  char holder[120];
+  if (e.open_state < 0) {
+    char since[32];
+    format_local_time(e.modified, since, sizeof since);
+    char user[USER_ID_SIZE + 1] = {0};
+    std::memcpy(user, e.modifier, USER_ID_SIZE);
+    std::snprintf(holder, sizeof holder, "open for writing by %s since %s", user[0] ? user : "an unknown user",
+                  since);
+  } else {
+    std::snprintf(holder, sizeof holder, "open for reading by %d program%s", e.open_state,
+                  e.open_state == 1 ? "" : "s");
+  }
+  wait_about(what, holder);
+}
+
 int find_closed_item(CtlSession& session, const char* ctl_path, const char* key,
                      uint16_t writer_report, uint16_t readers_report) {
   for (int attempts = ITEM_ATTEMPTS;; lock_wait(1, LOCK_DELAY_MS)) {
@@ -55,6 +73,7 @@ int find_closed_item(CtlSession& session, const char* ctl_path, const char* key,
     if (ctl_entry().open_state == 0) return CLASSIC_OK;
     bool writer = ctl_entry().open_state < 0;
     session.close();
+    wait_about_item(ctl_path, ctl_entry());
     if (--attempts == 0) {
       uint16_t report = writer ? writer_report : readers_report;
       if (report) log_error_text(LOG_CLASS_EXECUTION, report, MSG_LOCK_TIMEOUT);
@@ -180,6 +199,11 @@ int classic_open_item(const char* ctl_path, const char* name, short mode, const 
     if (--attempts == 0) {
       log_error_text(LOG_CLASS_EXECUTION, report, MSG_LOCK_TIMEOUT);
       return r;
+    }
+    if (report != REPORT_CREATE_BUSY || ((mode & ITEM_REPLACE) && ctl_entry().open_state != 0)) {
+      wait_about_item(ctl_path, ctl_entry());
+    } else {
+      wait_about(ctl_path, "a new item of this type is still being written, or the trailer was repaired");
     }
     lock_wait(1, LOCK_DELAY_MS);
   }

@@ -48,6 +48,7 @@ int open_raw_item(CtlSession& session, const char* ctl_path, const char* name, c
     if (ctl_find_entry(session.stream(), key, &ctl_entry()) != CLASSIC_OK) return CLASSIC_NOT_FOUND;
     if (ctl_entry().open_state >= 0) break;  // readers do not stop a raw read
     session.close();
+    wait_about_item(ctl_path, ctl_entry());
     if (--attempts == 0) {
       log_error_text(LOG_CLASS_EXECUTION, REPORT_OPEN_WRITER, MSG_LOCK_TIMEOUT);
       return CLASSIC_LOCKED;

@@ -24,6 +24,20 @@ int backend_unlink(const char* path);
 int backend_rename(const char* from, const char* to);
 int backend_mkdir(const char* path);
 int backend_remove_directory(const char* path);
+int backend_access(const char* path, int mode);
+int backend_stat32(const char* path, plat_stat* out);
+plat_find_handle backend_find_first(const char* pattern, plat_find_data* out);
+int backend_find_next(plat_find_handle handle, plat_find_data* out);
+void backend_find_close(plat_find_handle handle);
+unsigned long backend_logical_drives();
+int backend_disk_free_ex(const char* root, uint64_t* available);
+int backend_disk_free(const char* root, uint32_t* sectors_per_cluster, uint32_t* bytes_per_sector,
+                      uint32_t* free_clusters, uint32_t* total_clusters);
+long backend_reg_open_key(plat_hkey parent, const char* subkey, unsigned long access, plat_hkey* out);
+long backend_reg_close_key(plat_hkey key);
+long backend_reg_enum_key(plat_hkey key, unsigned long index, char* name, unsigned long* length);
+long backend_reg_query_value(plat_hkey key, const char* value, unsigned long* type, void* data,
+                             unsigned long* size);
 long backend_reg_create_key(plat_hkey parent, const char* subkey, plat_hkey* out);
 long backend_reg_delete_key(plat_hkey parent, const char* subkey);
 long backend_reg_set_value(plat_hkey key, const char* value, unsigned long type, const void* data,

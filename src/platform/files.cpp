@@ -61,9 +61,15 @@ void note_stream_failure(const char* call, FILE* stream) {
   note_fd_failure(call, stream ? plat_fileno(stream) : -1);
 }
 
+// Tells the counting hook of a call into this layer.
+void counted(const char* call) {
+  if (void (*count)(const char*) = platform_state().hooks.count) count(call);
+}
+
 // Asks the fault hook about a call that changes a file: true (errno set)
 // when the call is to fail without being made.
 bool faulted(const char* call) {
+  counted(call);
   int (*fault)(const char*) = platform_state().hooks.fault;
   if (!fault) return false;
   int err = fault(call);
@@ -89,7 +95,8 @@ void plat_set_cause(const plat_cause* cause) {
 }
 
 int plat_sopen(const char* path, int oflag, int shflag, int pmode) {
-  int fd = creates(oflag) && faulted("open") ? -1 : backend_sopen(path, oflag, shflag, pmode);
+  bool fails = creates(oflag) ? faulted("open") : (counted("open"), false);
+  int fd = fails ? -1 : backend_sopen(path, oflag, shflag, pmode);
   if (fd < 0) {
     note_file_failure("open", path);
     return fd;
@@ -101,6 +108,7 @@ int plat_sopen(const char* path, int oflag, int shflag, int pmode) {
 }
 
 int plat_close(int fd) {
+  counted("close");
   int r = backend_close(fd);
   if (r != 0) note_fd_failure("close", fd);
   forget(fd);
@@ -108,6 +116,7 @@ int plat_close(int fd) {
 }
 
 int plat_read(int fd, void* buf, unsigned count) {
+  counted("read");
   int n = backend_read(fd, buf, count);
   if (n < 0) note_fd_failure("read", fd);
   return n;
@@ -142,12 +151,14 @@ int plat_chsize(int fd, long size) {
 }
 
 int plat_locking(int fd, int mode, long count) {
+  counted("lock");
   int r = backend_locking(fd, mode, count);
   if (r != 0) note_fd_failure(mode == PLAT_LK_UNLCK ? "unlock" : "lock", fd);
   return r;
 }
 
 FILE* plat_fdopen(int fd, const char* mode) {
+  counted("fdopen");
   FILE* f = backend_fdopen(fd, mode);
   if (!f) note_fd_failure("open", fd);
   return f;
@@ -183,6 +194,68 @@ int plat_remove_directory(const char* path) {
   return r;
 }
 
+int plat_access(const char* path, int mode) {
+  counted("access");
+  return backend_access(path, mode);
+}
+
+int plat_stat32(const char* path, plat_stat* out) {
+  counted("stat");
+  return backend_stat32(path, out);
+}
+
+plat_find_handle plat_find_first(const char* pattern, plat_find_data* out) {
+  counted("find");
+  return backend_find_first(pattern, out);
+}
+
+int plat_find_next(plat_find_handle handle, plat_find_data* out) {
+  counted("find");
+  return backend_find_next(handle, out);
+}
+
+void plat_find_close(plat_find_handle handle) {
+  counted("find");
+  backend_find_close(handle);
+}
+
+unsigned long plat_logical_drives() {
+  counted("drives");
+  return backend_logical_drives();
+}
+
+int plat_disk_free_ex(const char* root, uint64_t* available) {
+  counted("space");
+  return backend_disk_free_ex(root, available);
+}
+
+int plat_disk_free(const char* root, uint32_t* sectors_per_cluster, uint32_t* bytes_per_sector,
+                   uint32_t* free_clusters, uint32_t* total_clusters) {
+  counted("space");
+  return backend_disk_free(root, sectors_per_cluster, bytes_per_sector, free_clusters, total_clusters);
+}
+
+long plat_reg_open_key(plat_hkey parent, const char* subkey, unsigned long access, plat_hkey* out) {
+  counted("registry");
+  return backend_reg_open_key(parent, subkey, access, out);
+}
+
+long plat_reg_close_key(plat_hkey key) {
+  counted("registry");
+  return backend_reg_close_key(key);
+}
+
+long plat_reg_enum_key(plat_hkey key, unsigned long index, char* name, unsigned long* length) {
+  counted("registry");
+  return backend_reg_enum_key(key, index, name, length);
+}
+
+long plat_reg_query_value(plat_hkey key, const char* value, unsigned long* type, void* data,
+                          unsigned long* size) {
+  counted("registry");
+  return backend_reg_query_value(key, value, type, data, size);
+}
+
 long plat_reg_create_key(plat_hkey parent, const char* subkey, plat_hkey* out) {
   long r = faulted("registry") ? PLAT_ERROR_ACCESS_DENIED : backend_reg_create_key(parent, subkey, out);
   if (r != PLAT_ERROR_SUCCESS) note_registry_failure("registry", subkey, r);
@@ -206,6 +279,7 @@ long plat_reg_set_value(plat_hkey key, const char* value, unsigned long type, co
 }
 
 size_t plat_fread(void* buf, size_t size, size_t count, FILE* stream) {
+  counted("read");
   size_t n = std::fread(buf, size, count, stream);
   if (n < count && std::ferror(stream)) note_stream_failure("read", stream);
   return n;
@@ -224,6 +298,7 @@ int plat_fseek(FILE* stream, long offset, int whence) {
 }
 
 long plat_ftell(FILE* stream) {
+  counted("tell");
   long r = std::ftell(stream);
   if (r < 0) note_stream_failure("seek", stream);
   return r;

@@ -246,6 +246,9 @@ int plat_setenv(const char* name, const char* value);
 // the call go on, or an errno value with which the call then fails without
 // having been made.  The test-support library counts these calls there,
 // makes the k-th fail, or ends the process at the k-th as a crash would.
+//
+// count, when set, hears of every call the library makes into this layer
+// (the changing ones too): the benchmarks and the call budgets count them.
 struct plat_hooks {
   void (*sleep)(uint32_t ms);
   uint32_t (*time32)();
@@ -253,6 +256,7 @@ struct plat_hooks {
   int (*localtime32)(uint32_t t, std::tm* out);
   int (*message_box)(const char* text, const char* caption, unsigned style);
   int (*fault)(const char* call);
+  void (*count)(const char* call);
 };
 
 // Installs hooks (null restores every real call).
@@ -275,3 +279,9 @@ void plat_stdout_binary();
 void plat_stdin_binary();
 // True when descriptor fd (0 input, 1 output, 2 errors) is a terminal.
 bool plat_isatty(int fd);
+// From now on the console's interrupt and termination requests (Ctrl-C,
+// SIGINT and SIGTERM; Ctrl-Break and closing the console on Windows) no
+// longer end the process: they are counted, and plat_interrupts tells how
+// many came, so that a program can stop between two calls of the library.
+void plat_catch_interrupts();
+int plat_interrupts();

@@ -54,14 +54,3 @@ TEST_F(FaultTest, EveryFailedCallLeavesTheStoreSound) {
 }
 
 }  // namespace
-TEST_F(FaultTest, DISABLED_ShowCalls) {
-  accidents::make_store();
-  for (const accidents::Operation& op : accidents::operations()) {
-    if (op.prepare) op.prepare();
-    plat_test_faults(0, 0, 0);
-    op.run();
-    std::string s;
-    for (const std::string& c : plat_test_fault_calls()) s += c + " ";
-    printf("%s: %s\n", op.name, s.c_str());
-  }
-}

@@ -122,6 +122,7 @@ void reset_library_state() {
   hooks.message_box = testenv::catch_popup;
   hooks.localtime32 = testenv::utc_localtime;
   hooks.fault = plat_test_fault_hook;
+  hooks.count = plat_test_count_hook;
   plat_set_hooks(&hooks);
   plat_test_faults(0, 0, 0);
 }

@@ -382,14 +382,14 @@ FILE* backend_fdopen(int fd, const char* mode) {
 
 int plat_fileno(FILE* stream) { return fileno(stream); }
 
-int plat_access(const char* path, int mode) {
+int backend_access(const char* path, int mode) {
   int how = F_OK;
   if (mode & 2) how |= W_OK;
   if (mode & 4) how |= R_OK;
   return access(posix_map_path(path).c_str(), how) == 0 ? 0 : -1;
 }
 
-int plat_stat32(const char* path, plat_stat* out) {
+int backend_stat32(const char* path, plat_stat* out) {
   struct stat st;
   if (stat(posix_map_path(path).c_str(), &st) != 0) return -1;
   out->size = static_cast<uint32_t>(st.st_size);

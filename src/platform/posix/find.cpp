@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/backend.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_paths.h"
 
@@ -41,7 +42,7 @@ bool is_drive_root(const char* pattern) {
 
 }  // namespace
 
-plat_find_handle plat_find_first(const char* pattern, plat_find_data* out) {
+plat_find_handle backend_find_first(const char* pattern, plat_find_data* out) {
   std::string folder, last;
   posix_split_path(pattern, &folder, &last);
   DIR* dir = opendir(folder.c_str());
@@ -78,16 +79,16 @@ plat_find_handle plat_find_first(const char* pattern, plat_find_data* out) {
   return search;
 }
 
-int plat_find_next(plat_find_handle handle, plat_find_data* out) {
+int backend_find_next(plat_find_handle handle, plat_find_data* out) {
   auto* search = static_cast<Search*>(handle);
   if (!search || search->next >= search->entries.size()) return 0;
   copy_out(search->entries[search->next++], out);
   return 1;
 }
 
-void plat_find_close(plat_find_handle handle) { delete static_cast<Search*>(handle); }
+void backend_find_close(plat_find_handle handle) { delete static_cast<Search*>(handle); }
 
-unsigned long plat_logical_drives() {
+unsigned long backend_logical_drives() {
   unsigned long mask = 0;
   for (int i = 0; i < 26; ++i) {
     struct stat st;
@@ -106,14 +107,14 @@ bool drive_stats(const char* root, struct statvfs* out) {
 
 }  // namespace
 
-int plat_disk_free_ex(const char* root, uint64_t* available) {
+int backend_disk_free_ex(const char* root, uint64_t* available) {
   struct statvfs st;
   if (!drive_stats(root, &st)) return 0;
   *available = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
   return 1;
 }
 
-int plat_disk_free(const char* root, uint32_t* sectors_per_cluster, uint32_t* bytes_per_sector,
+int backend_disk_free(const char* root, uint32_t* sectors_per_cluster, uint32_t* bytes_per_sector,
                    uint32_t* free_clusters, uint32_t* total_clusters) {
   struct statvfs st;
   if (!drive_stats(root, &st)) return 0;

@@ -121,7 +121,7 @@ bool read_all(const std::string& path, std::string* out) {
 
 plat_hkey plat_hkey_current_user() { return &g_hkcu_tag; }
 
-long plat_reg_open_key(plat_hkey parent, const char* subkey, unsigned long, plat_hkey* out) {
+long backend_reg_open_key(plat_hkey parent, const char* subkey, unsigned long, plat_hkey* out) {
   bool found = false;
   std::string folder = resolve_key(parent, subkey, &found);
   if (!found) return PLAT_ERROR_FILE_NOT_FOUND;
@@ -152,7 +152,7 @@ long backend_reg_create_key(plat_hkey parent, const char* subkey, plat_hkey* out
   return PLAT_ERROR_SUCCESS;
 }
 
-long plat_reg_close_key(plat_hkey key) {
+long backend_reg_close_key(plat_hkey key) {
   if (key != &g_hkcu_tag) delete static_cast<Key*>(key);
   return PLAT_ERROR_SUCCESS;
 }
@@ -173,7 +173,7 @@ long backend_reg_delete_key(plat_hkey parent, const char* subkey) {
   return rmdir(folder.c_str()) == 0 ? PLAT_ERROR_SUCCESS : PLAT_ERROR_ACCESS_DENIED;
 }
 
-long plat_reg_enum_key(plat_hkey key, unsigned long index, char* name, unsigned long* length) {
+long backend_reg_enum_key(plat_hkey key, unsigned long index, char* name, unsigned long* length) {
   std::vector<std::string> keys = sub_keys(key_folder(key));
   if (index >= keys.size()) return PLAT_ERROR_NO_MORE_ITEMS;
   const std::string& k = keys[index];
@@ -183,7 +183,7 @@ long plat_reg_enum_key(plat_hkey key, unsigned long index, char* name, unsigned 
   return PLAT_ERROR_SUCCESS;
 }
 
-long plat_reg_query_value(plat_hkey key, const char* value, unsigned long* type, void* data,
+long backend_reg_query_value(plat_hkey key, const char* value, unsigned long* type, void* data,
                           unsigned long* size) {
   std::string bytes;
   if (!read_all(value_file(key_folder(key), value), &bytes) || bytes.size() < 4) {

@@ -1,9 +1,13 @@
 // Clocks, the message box, the code page and the environment on Linux.
+#include <signal.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "platform/backend.h"
@@ -95,3 +99,25 @@ void plat_stdout_binary() {}
 void plat_stdin_binary() {}
 
 bool plat_isatty(int fd) { return isatty(fd) == 1; }
+
+namespace {
+
+// Counted by the signal handler, read by the program: the one piece of
+// state a handler may touch.
+volatile std::sig_atomic_t g_interrupts = 0;
+
+void count_interrupt(int) { g_interrupts = g_interrupts + 1; }
+
+}  // namespace
+
+void plat_catch_interrupts() {
+  struct sigaction sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sa_handler = count_interrupt;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;  // calls in progress go on
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
+int plat_interrupts() { return static_cast<int>(g_interrupts); }

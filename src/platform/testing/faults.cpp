@@ -15,8 +15,17 @@ struct FaultPlan {
 };
 
 FaultPlan g_plan;
+std::vector<std::string> g_calls;
 
 }  // namespace
+
+void plat_test_count_hook(const char* call) { g_calls.emplace_back(call); }
+
+void plat_test_count_calls() { g_calls.clear(); }
+
+long plat_test_call_count() { return static_cast<long>(g_calls.size()); }
+
+const std::vector<std::string>& plat_test_calls() { return g_calls; }
 
 int plat_test_fault_hook(const char* call) {
   g_plan.calls.emplace_back(call);

@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -102,6 +103,8 @@ bool plat_test_drive_read_only(char letter, std::string* why) {
 bool plat_test_deny_writes(const char* path) {
   return chmod(posix_map_path(path).c_str(), 0444) == 0;
 }
+
+void plat_test_interrupt() { std::raise(SIGINT); }
 
 std::string plat_self_path() {
   std::error_code ec;

@@ -40,8 +40,19 @@ void plat_test_faults(long fail_at, int error, long crash_at);
 // The calls counted since the plan was set, by name, in order.
 long plat_test_fault_count();
 const std::vector<std::string>& plat_test_fault_calls();
+// Calls into the platform layer: plat_test_count_hook hears of each (a
+// plat_hooks::count); plat_test_count_calls starts the count again.
+void plat_test_count_hook(const char* call);
+void plat_test_count_calls();
+long plat_test_call_count();
+// The calls counted, by name, in order.
+const std::vector<std::string>& plat_test_calls();
+
 // The exit code of a process ended by a planned crash.
 constexpr int PLAT_TEST_CRASH_EXIT = 86;
+
+// An interrupt request to this process, as Ctrl-C sends it.
+void plat_test_interrupt();
 
 // Takes the right to write the file at path (a Windows-form path) away;
 // false where that cannot be done.

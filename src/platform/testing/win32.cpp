@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -69,6 +70,8 @@ bool plat_test_drive_read_only(char, std::string* why) {
 }
 
 bool plat_test_deny_writes(const char* path) { return _chmod(path, _S_IREAD) == 0; }
+
+void plat_test_interrupt() { std::raise(SIGINT); }
 
 std::string plat_self_path() {
   char buf[MAX_PATH];

@@ -83,9 +83,9 @@ FILE* backend_fdopen(int fd, const char* mode) { return _fdopen(fd, mode); }
 
 int plat_fileno(FILE* stream) { return _fileno(stream); }
 
-int plat_access(const char* path, int mode) { return _access(path, mode); }
+int backend_access(const char* path, int mode) { return _access(path, mode); }
 
-int plat_stat32(const char* path, plat_stat* out) {
+int backend_stat32(const char* path, plat_stat* out) {
   // The 64-bit status call is the one every msvcrt.dll exports; sizes and
   // times are handed on as 32-bit values.
   struct _stat64 st;

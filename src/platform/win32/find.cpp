@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "platform/backend.h"
 #include "platform/platform.h"
 
 namespace {
@@ -14,7 +15,7 @@ void copy_out(const WIN32_FIND_DATAA& fd, plat_find_data* out) {
 
 }  // namespace
 
-plat_find_handle plat_find_first(const char* pattern, plat_find_data* out) {
+plat_find_handle backend_find_first(const char* pattern, plat_find_data* out) {
   WIN32_FIND_DATAA fd;
   HANDLE h = FindFirstFileA(pattern, &fd);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
@@ -22,27 +23,27 @@ plat_find_handle plat_find_first(const char* pattern, plat_find_data* out) {
   return h;
 }
 
-int plat_find_next(plat_find_handle handle, plat_find_data* out) {
+int backend_find_next(plat_find_handle handle, plat_find_data* out) {
   WIN32_FIND_DATAA fd;
   if (!handle || !FindNextFileA(static_cast<HANDLE>(handle), &fd)) return 0;
   copy_out(fd, out);
   return 1;
 }
 
-void plat_find_close(plat_find_handle handle) {
+void backend_find_close(plat_find_handle handle) {
   if (handle) FindClose(static_cast<HANDLE>(handle));
 }
 
-unsigned long plat_logical_drives() { return GetLogicalDrives(); }
+unsigned long backend_logical_drives() { return GetLogicalDrives(); }
 
-int plat_disk_free_ex(const char* root, uint64_t* available) {
+int backend_disk_free_ex(const char* root, uint64_t* available) {
   ULARGE_INTEGER avail, total, free_bytes;
   if (!GetDiskFreeSpaceExA(root, &avail, &total, &free_bytes)) return 0;
   *available = avail.QuadPart;
   return 1;
 }
 
-int plat_disk_free(const char* root, uint32_t* sectors_per_cluster, uint32_t* bytes_per_sector,
+int backend_disk_free(const char* root, uint32_t* sectors_per_cluster, uint32_t* bytes_per_sector,
                    uint32_t* free_clusters, uint32_t* total_clusters) {
   DWORD spc, bps, fc, tc;
   if (!GetDiskFreeSpaceA(root, &spc, &bps, &fc, &tc)) return 0;

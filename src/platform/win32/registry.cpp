@@ -12,7 +12,7 @@ HKEY key_of(plat_hkey k) { return static_cast<HKEY>(k); }
 
 plat_hkey plat_hkey_current_user() { return HKEY_CURRENT_USER; }
 
-long plat_reg_open_key(plat_hkey parent, const char* subkey, unsigned long access, plat_hkey* out) {
+long backend_reg_open_key(plat_hkey parent, const char* subkey, unsigned long access, plat_hkey* out) {
   HKEY h = nullptr;
   LONG r = RegOpenKeyExA(key_of(parent), subkey, 0, access, &h);
   if (r == ERROR_SUCCESS) *out = h;
@@ -26,20 +26,20 @@ long backend_reg_create_key(plat_hkey parent, const char* subkey, plat_hkey* out
   return r;
 }
 
-long plat_reg_close_key(plat_hkey key) { return RegCloseKey(key_of(key)); }
+long backend_reg_close_key(plat_hkey key) { return RegCloseKey(key_of(key)); }
 
 long backend_reg_delete_key(plat_hkey parent, const char* subkey) {
   return RegDeleteKeyA(key_of(parent), subkey);
 }
 
-long plat_reg_enum_key(plat_hkey key, unsigned long index, char* name, unsigned long* length) {
+long backend_reg_enum_key(plat_hkey key, unsigned long index, char* name, unsigned long* length) {
   DWORD len = *length;
   LONG r = RegEnumKeyExA(key_of(key), index, name, &len, nullptr, nullptr, nullptr, nullptr);
   if (r == ERROR_SUCCESS) *length = len;
   return r;
 }
 
-long plat_reg_query_value(plat_hkey key, const char* value, unsigned long* type, void* data,
+long backend_reg_query_value(plat_hkey key, const char* value, unsigned long* type, void* data,
                           unsigned long* size) {
   DWORD t = 0;
   DWORD sz = size ? *size : 0;

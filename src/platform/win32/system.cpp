@@ -5,6 +5,7 @@
 #include <io.h>
 
 #include <cstdio>
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -73,3 +74,35 @@ void plat_stdout_binary() {
 void plat_stdin_binary() { _setmode(_fileno(stdin), _O_BINARY); }
 
 bool plat_isatty(int fd) { return _isatty(fd) != 0; }
+
+namespace {
+
+// Counted by the handlers (the console's runs on a thread of its own, the
+// C runtime's on the thread that raised the signal); read by the program.
+volatile LONG g_interrupts = 0;
+
+BOOL WINAPI count_console_event(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+      InterlockedIncrement(&g_interrupts);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+void count_signal(int sig) {
+  InterlockedIncrement(&g_interrupts);
+  std::signal(sig, count_signal);  // the runtime restores the default after each signal
+}
+
+}  // namespace
+
+void plat_catch_interrupts() {
+  SetConsoleCtrlHandler(count_console_event, TRUE);
+  for (int sig : {SIGINT, SIGTERM, SIGBREAK}) std::signal(sig, count_signal);
+}
+
+int plat_interrupts() { return static_cast<int>(InterlockedCompareExchange(&g_interrupts, 0, 0)); }
