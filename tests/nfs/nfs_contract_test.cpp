@@ -209,16 +209,17 @@ TEST_F(NfsContractTest, RenameRacesHaveOneWinner) {
     long long start, end;
     while (in >> r >> kind >> start >> end >> result) tries[kind + std::to_string(r)].push_back({start, end, result});
   }
+  EXPECT_EQ(tries.size(), static_cast<size_t>(2 * kRounds));
   int overlapped = 0;
-  for (auto& [key, list] : tries) {
-    ASSERT_EQ(list.size(), static_cast<size_t>(kWorkers)) << key;
+  for (auto& [key, attempts] : tries) {
+    ASSERT_EQ(attempts.size(), static_cast<size_t>(kWorkers)) << key;
     int winners = 0;
-    for (const Try& t : list) winners += t.result == 0;
+    for (const Try& t : attempts) winners += t.result == 0;
     EXPECT_EQ(winners, 1) << key;
     bool overlap = false;
-    for (size_t i = 0; i < list.size(); ++i) {
-      for (size_t j = i + 1; j < list.size(); ++j) {
-        overlap |= list[i].start < list[j].end && list[j].start < list[i].end;
+    for (size_t i = 0; i < attempts.size(); ++i) {
+      for (size_t j = i + 1; j < attempts.size(); ++j) {
+        overlap |= attempts[i].start < attempts[j].end && attempts[j].start < attempts[i].end;
       }
     }
     overlapped += overlap;

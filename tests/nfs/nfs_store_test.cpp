@@ -154,9 +154,11 @@ namespace {
 
 long g_calls = 0;
 long g_stop_at = 0;
+std::vector<std::string> g_names;
 
-int count_call(const char*) {
+int count_call(const char* call) {
   ++g_calls;
+  g_names.push_back(call);
   return 0;
 }
 
@@ -189,13 +191,18 @@ int create_counting(const std::string& ctl, const std::string& name, const std::
 
 }  // namespace
 
-// args: none. Creates WARM on drive N:, counting the changing calls of its
-// close; then creates DOOMED and stops before the last but one call of its
-// close: the item and the control file are written and the control file is
-// free again by its trailer, but the program still holds it open and locked.
+// args: none. Creates WARM on drive N:, noting the changing calls of its
+// close; then creates DOOMED and stops its close at the same call as the
+// seek that comes after the close's last write: the trailer is written back
+// free, and the seek is the one before the control file's lock byte is let
+// go, so the item is whole and the control file free by its trailer, but the
+// program still holds the file open and locked.
 CLASSIC_HELPER(nfs_stopped_creator) {
   if (create_counting(ctl_on("n:"), "WARM", "warm bytes", count_call) != CLASSIC_OK) return 10;
-  g_stop_at = g_calls - 1;
+  for (size_t i = g_names.size(); i-- > 0 && g_names[i] != "write";) {
+    if (g_names[i] == "seek") g_stop_at = static_cast<long>(i) + 1;
+  }
+  if (g_stop_at == 0) return 12;
   return create_counting(ctl_on("n:"), "DOOMED", "doomed bytes", stop_at_call) == CLASSIC_OK ? 0 : 11;
 }
 
