@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -107,6 +108,19 @@ CLASSIC_HELPER(nfs_rename_race) {
   return status;
 }
 
+// args: path, share ("rw" denies others, "no" shares), end ("close" or
+// "kill"). Opens the file with the share mode and locks byte 0; once
+// released, closes it, or dies by SIGKILL holding both.
+CLASSIC_HELPER(nfs_hold_file) {
+  int fd = open_as(args[0], args[1] == "rw" ? PLAT_SH_DENYRW : PLAT_SH_DENYNO);
+  if (fd < 0 || plat_locking(fd, PLAT_LK_NBLCK, 1) != 0) return 10;
+  helper_ready();
+  helper_wait_release();
+  if (args[2] == "kill") raise(SIGKILL);
+  plat_close(fd);
+  return 0;
+}
+
 TEST_F(NfsContractTest, ShareModesAndByteLocks) {
   SCOPED_TRACE("two workstations");
   contract::check_share_modes(drive(0), drive(1));
@@ -142,28 +156,24 @@ TEST_F(NfsContractTest, NamesInAnyCase) {
 }
 
 // What another program holds goes with its close and, at once, with its
-// death; until then it is refused on the other workstation.
+// death by SIGKILL; until then it is refused on both workstations.
 TEST_F(NfsContractTest, LocksGoWithTheirHolder) {
   struct Case {
     const char* share;  // of the holder: "rw" denies others, "no" shares
-    const char* end;    // "release" closes, "die" ends as a crash does
+    const char* end;    // "close", or "kill" (SIGKILL, holding everything)
   };
-  const Case cases[] = {{"rw", "release"}, {"no", "release"}, {"rw", "die"}, {"no", "die"}};
+  const Case cases[] = {{"rw", "close"}, {"no", "close"}, {"rw", "kill"}, {"no", "kill"}};
   int n = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.share) + " " + c.end);
     std::string name = "\\held" + std::to_string(n++) + ".dat";
     std::ofstream(on(0, name.substr(1))) << "0123456789";
-    Helper holder("hold_file", {drive(0) + name, c.share, "lock", c.end});
+    Helper holder("nfs_hold_file", {drive(0) + name, c.share, c.end});
     ASSERT_TRUE(holder.wait_ready());
-    if (std::string(c.end) == "release") {
-      EXPECT_EQ(take_file(drive(1) + name), EACCES);
-      EXPECT_EQ(take_byte(drive(1) + name), std::string(c.share) == "rw" ? -1 : EACCES);
-      EXPECT_EQ(take_file(drive(0) + name), EACCES);
-      EXPECT_EQ(holder.finish(), 0);
-    } else {
-      EXPECT_NE(holder.finish(), 0);
-    }
+    EXPECT_EQ(take_file(drive(1) + name), EACCES);
+    EXPECT_EQ(take_byte(drive(1) + name), std::string(c.share) == "rw" ? -1 : EACCES);
+    EXPECT_EQ(take_file(drive(0) + name), EACCES);
+    EXPECT_EQ(holder.finish(), std::string(c.end) == "kill" ? 128 + SIGKILL : 0);
     EXPECT_EQ(take_file(drive(1) + name), 0);
   }
 }
@@ -261,7 +271,7 @@ class NfsContractLeaseTest : public nfstest::NfsTest {
 TEST_F(NfsContractLeaseTest, LocksOfADeadWorkstationGoWithItsLease) {
   const int lease = env().lease_seconds();
   std::ofstream(on(0, "held.dat")) << "0123456789";
-  Helper holder("hold_file", {"x:\\held.dat", "no", "lock", "release"});
+  Helper holder("nfs_hold_file", {"x:\\held.dat", "no", "close"});
   ASSERT_TRUE(holder.wait_ready());
   std::this_thread::sleep_for(std::chrono::seconds(lease + 2));
   EXPECT_EQ(take_file("y:\\held.dat"), EACCES);
