@@ -22,7 +22,7 @@ WINE_PREFIX := $(abspath $(BUILD))/wineprefix
 WINE_PREFIX32 := $(abspath $(BUILD))/wineprefix32
 
 .PHONY: all deps native asan win64 win32 test test-native test-asan test-win64 test-win32 package demo bench \
-	fuzz clean
+	fuzz soak clean
 
 all: native
 
@@ -113,6 +113,14 @@ bench: deps
 	cmake -S . -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DCLASSIC_BENCH=ON -DCLASSIC_TESTS=OFF -DCLASSIC_TOOLS=OFF
 	cmake --build $(BUILD)/bench -j$(JOBS)
 	$(BUILD)/bench/classic_bench
+
+# A long soak: eight processes on one area, killed at random and started
+# again, a check and repair after each kill; SOAK_OPS operations per process.
+SOAK_OPS ?= 20000
+SOAK_KILLS ?= 200
+soak: native
+	CLASSIC_SOAK_OPS=$(SOAK_OPS) CLASSIC_SOAK_KILLS=$(SOAK_KILLS) \
+	  $(BUILD)/native/classic_tests --gtest_filter='SoakTest.*'
 
 # Long fuzz runs with libFuzzer (clang): FUZZ_SECONDS per kind of input,
 # new inputs kept in $(BUILD)/fuzz/corpus, the seeds in tests/fuzz/corpus.

@@ -272,6 +272,28 @@ class Cli {
     area(s);
     s->add_option("tag", args_.value, "tag of the login (0 to 3 characters)")->required();
 
+    s = command(&app_, "check", "Check a drive's areas, an area or one control file; writes nothing",
+                "classic check work piece", cmd_check);
+    s->add_option("area", args_.area, "area name, or a full area path (default: every area of the drive)");
+    s->add_option("type", args_.type, "item type (default: every type of the area)");
+    s->add_option("-d,--drive", args_.drive, "drive (default C:)");
+    json(s);
+
+    s = command(&app_, "repair", "Fix what check finds: stale locks at once, entries under an area lock",
+                "classic repair work piece --force", cmd_repair);
+    s->add_option("area", args_.area, "area name, or a full area path (default: every area of the drive)");
+    s->add_option("type", args_.type, "item type (default: every type of the area)");
+    s->add_option("-d,--drive", args_.drive, "drive (default C:)");
+    s->add_flag("-f,--force", args_.force, "take the area lock even when workstations are logged in (logs them out)");
+    s->add_flag("--rebuild", args_.rebuild,
+                "make a lost or damaged control file anew from its data files (needs AREA and TYPE)");
+    json(s);
+
+    s = command(&app_, "who", "Show logins, control files held, items open and the area lock of an area",
+                "classic who work", cmd_who);
+    area(s);
+    json(s);
+
     s = command(&app_, "log", "Show the error log, newest record first", "classic log -n 10", cmd_log);
     s->add_option("-n,--count", args_.count, "show at most this many records")
         ->check(CLI::Range(0, std::numeric_limits<int>::max()));

@@ -25,6 +25,7 @@ struct Args {
   bool replace = false;
   bool force = false;
   bool folder_key = false;
+  bool rebuild = false;
   int count = -1;      // -n of log: all when negative
   long max_errors = -1;  // --max-errors of import and export: no limit when negative
 };
@@ -59,5 +60,10 @@ int cmd_export(Console& c, const Args& a);
 
 // The error log (cmd_log.cpp).
 int cmd_log(Console& c, const Args& a);
+
+// A damaged or stuck store (cmd_check.cpp).
+int cmd_check(Console& c, const Args& a);
+int cmd_repair(Console& c, const Args& a);
+int cmd_who(Console& c, const Args& a);
 
 }  // namespace tool

@@ -1,8 +1,9 @@
 // The door through which a store keeper's tool (the classic command) reaches
 // the library beyond classic.h: the item types, control files and the error
 // log read as they lie, the area registry and the folders of areas, the
-// translation entries, the user id, the paths of this system, and the cause
-// of the last failure.  Nothing here takes a record layout from its caller
+// translation entries, the user id, the paths of this system, the cause of
+// the last failure, and (admin/check.h) the check and repair of stores and
+// who works in an area.  Nothing here takes a record layout from its caller
 // or hands one out: records come back parsed.
 #pragma once
 
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "admin/check.h"
 #include "classic.h"
 
 // ---------------------------------------------------------------------------

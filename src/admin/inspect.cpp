@@ -1,25 +1,15 @@
 // What a store keeper inspects: the item types, control files and the error
 // log as they lie on disk, read without holding anybody up.
-#include <cerrno>
 #include <cstring>
 
 #include "admin/admin.h"
+#include "admin/image.h"
 #include "base/names.h"
 #include "ctl/records.h"
 #include "ctl/types.h"
 #include "errlog/errlog.h"
 #include "errlog/log_format.h"
 #include "platform/platform.h"
-
-namespace {
-
-// Attempts and the pause between them of a read that waits for a writer.
-constexpr int kSharedReadAttempts = 40;
-constexpr uint32_t kSharedReadPause = 50;
-
-std::string field(const char* text, size_t n) { return std::string(text, strnlen(text, n)); }
-
-}  // namespace
 
 const std::vector<AdminItemType>& admin_item_types() {
   static const std::vector<AdminItemType> types = [] {
@@ -57,49 +47,32 @@ std::string admin_data_file_name(const std::string& pattern, const char* suffix)
 std::string admin_task_name(int id) { return task_name_of(id); }
 
 bool admin_read_shared_file(const std::string& path, std::string* bytes) {
-  bytes->clear();
-  for (int attempt = 0; attempt < kSharedReadAttempts; ++attempt) {
-    errno = 0;
-    int fd = plat_sopen(path.c_str(), CLASSIC_O_RDONLY | CLASSIC_O_BINARY, PLAT_SH_DENYWR, 0);
-    if (fd < 0) {
-      if (errno != EACCES) return false;
-      plat_sleep(kSharedReadPause);
-      continue;
-    }
-    char block[32768];
-    int n = 0;
-    while ((n = plat_read(fd, block, sizeof block)) > 0) bytes->append(block, static_cast<size_t>(n));
-    plat_close(fd);
-    return n == 0;
-  }
-  return false;
+  return read_whole_file(path, PLAT_SH_DENYWR, READ_ATTEMPTS, bytes) == FileState::Read;
 }
 
 int admin_read_control_file(const std::string& ctl, AdminControlFile* out) {
   std::string path = admin_translate(ctl);
   std::string bytes;
   if (path.empty() || !admin_read_shared_file(path, &bytes)) return CLASSIC_IO_ERROR;
-  if (bytes.size() < CTL_RECORD_SIZE || bytes.size() % CTL_RECORD_SIZE != 0) return CLASSIC_IO_ERROR;
+  CtlImage image;
+  parse_control_bytes(bytes, &image);
+  if (!image.whole) return CLASSIC_IO_ERROR;
+  const CtlTrailer& t = image.trailer;
+  AdminHolder holder = trailer_holder(t);
   *out = AdminControlFile{};
-  out->entries = static_cast<long>(bytes.size() / CTL_RECORD_SIZE) - 1;
-  CtlTrailer t;
-  std::memcpy(&t, bytes.data() + bytes.size() - CTL_RECORD_SIZE, sizeof t);
+  out->entries = static_cast<long>(image.entries.size());
   out->suffix.assign(t.suffix, sizeof t.suffix);
   out->next_slot = t.next_slot;
   out->total_items = t.total_items;
   out->open_count = t.open_count;
   out->lock_state = static_cast<int8_t>(t.lock_state);
   out->ever_locked = t.lock_marker != 0;
-  out->user = field(t.user, sizeof t.user);
-  out->node = field(t.node, sizeof t.node);
-  out->task_name = field(t.task_name, sizeof t.task_name);
+  out->user = holder.user;
+  out->node = holder.node;
+  out->task_name = holder.task_name;
   out->task_id = t.task_id;
   out->version = static_cast<int8_t>(t.version);
-  for (long i = 0; i < out->entries; ++i) {
-    CtlEntry e;
-    std::memcpy(&e, bytes.data() + i * CTL_RECORD_SIZE, sizeof e);
-    if (e.flags & ENTRY_DELETED) ++out->deleted;
-  }
+  for (const CtlEntry& e : image.entries) out->deleted += (e.flags & ENTRY_DELETED) ? 1 : 0;
   return CLASSIC_OK;
 }
 
@@ -128,7 +101,7 @@ bool admin_read_log(int max, std::vector<AdminLogRecord>* out) {
     record.code = r.code;
     record.task_id = r.task_id;
     int lines = r.line_count < 1 ? 1 : (r.line_count > LOG_LINES ? LOG_LINES : r.line_count);
-    for (int i = 0; i < lines; ++i) record.lines.push_back(field(r.lines[i], LOG_LINE_SIZE));
+    for (int i = 0; i < lines; ++i) record.lines.push_back(fixed_text(r.lines[i], LOG_LINE_SIZE));
     out->push_back(record);
   }
   return true;

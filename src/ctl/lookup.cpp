@@ -91,7 +91,7 @@ int classic_overwrite_ctrl_entry(const char* path, const char* name, const CTRL_
     entry.creator_task = info->creator_task;
     entry.writer_task = info->writer_task;
   }
-  if (plat_fseek(stream, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || plat_ftell(stream) < 0 ||
+  if (plat_fseek(stream, ctl_found_offset(), SEEK_SET) != 0 ||
       plat_fwrite(&entry, sizeof entry, 1, stream) != 1) {
     return CLASSIC_IO_ERROR;
   }

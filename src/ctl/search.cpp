@@ -57,12 +57,16 @@ CtlEntry* ctl_window() { return ctl_state().session.window; }
 
 long ctl_window_loads() { return ctl_state().window_loads; }
 
+long ctl_found_offset() { return ctl_state().session.found_offset; }
+
 void count_window_load() { ++ctl_state().window_loads; }
 
 int ctl_find_entry(FILE* stream, const char* key, CtlEntry* out) {
   const CtlSessionState& session = ctl_state().session;
   CtlEntry* window = ctl_window();
   uint16_t n = static_cast<uint16_t>(session.trailer_offset / CTL_RECORD_SIZE);
+  CtlSessionState& found = ctl_state().session;
+  found.found_offset = 0;
   if (n == 0) return seek_record(stream, 1) ? CLASSIC_NOT_FOUND : CLASSIC_IO_ERROR;
   uint16_t lo = 0;
   uint16_t hi = static_cast<uint16_t>(n - 1);
@@ -89,6 +93,7 @@ int ctl_find_entry(FILE* stream, const char* key, CtlEntry* out) {
     const CtlEntry& e = window[p - ws];
     int c = deleted(e) ? -1 : compare_item_names(key, e.name, ITEM_NAME_SIZE);
     if (c == 0) {
+      found.found_offset = p * static_cast<long>(CTL_RECORD_SIZE);
       if (!seek_record(stream, p + 1L)) return CLASSIC_IO_ERROR;
       if (out) *out = e;
       store_hint(hash, p);
@@ -96,6 +101,7 @@ int ctl_find_entry(FILE* stream, const char* key, CtlEntry* out) {
     }
     if (lo == hi) {
       store_hint(hash, p);
+      found.found_offset = (p + (c > 0 ? 1L : 0L)) * CTL_RECORD_SIZE;
       return seek_record(stream, p + (c > 0 ? 2L : 1L)) ? CLASSIC_NOT_FOUND : CLASSIC_IO_ERROR;
     }
     if (c > 0) {

@@ -20,6 +20,10 @@ CtlEntry& ctl_scratch_entry();
 // or read failed (or the file's order is too damaged to search).
 int ctl_find_entry(FILE* stream, const char* key, CtlEntry* out);
 
+// The offset of the entry the last search found, or of the place where the
+// name it missed belongs (the stream stands one record further).
+long ctl_found_offset();
+
 // Windows of entries read by the searches so far.
 long ctl_window_loads();
 // Counts one window read (the lay-rule search reads windows too).

@@ -70,6 +70,12 @@ void clear_identity() {
   g_ctl.session.trailer.zero58 = 0;
 }
 
+// Seeks to the trailer at the offset the session knows; false when the
+// position is bad.
+bool seek_known_trailer(FILE* stream) {
+  return plat_fseek(stream, g_ctl.session.trailer_offset, SEEK_SET) == 0;
+}
+
 // Seeks to the trailer and notes its offset; false when the position is bad.
 bool seek_trailer(FILE* stream) {
   if (plat_fseek(stream, -CTL_RECORD_SIZE, SEEK_END) != 0) return false;
@@ -259,7 +265,7 @@ int ctl_open(FILE** stream, const char* path, int flags) {
     }
 
     lock_trailer();
-    if (!seek_trailer(f)) {
+    if (!seek_known_trailer(f)) {
       give_up(f);
       return CLASSIC_IO_ERROR;
     }
@@ -289,7 +295,7 @@ int ctl_close(FILE* stream, int flags, int status) {
   // The trailer on disk carries this session's lock: a seek or a write of it
   // that fails is made once more, so that one failed call does not leave the
   // file marked as held by a session that is gone.
-  if (!seek_trailer(stream) && !seek_trailer(stream)) {
+  if (!seek_known_trailer(stream) && !seek_trailer(stream)) {
     classic_lock_close(stream);
     return CLASSIC_IO_ERROR;
   }

@@ -19,6 +19,7 @@ struct CtlSessionState {
   long trailer_offset;           // 64 x entries of that file
   int32_t path_hash;             // hash of its translated path (search hints)
   CtlEntry entry;                // the entry the last search found
+  long found_offset;             // its offset, or where the missed name belongs
   CtlEntry scratch_entry;        // where a creation builds its new entry
   CtlEntry window[WINDOW_ENTRIES];  // the entry window
 };

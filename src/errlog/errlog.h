@@ -48,6 +48,10 @@ constexpr uint16_t REPORT_FILE_EXISTS = 54028;      // new data file exists, rep
 constexpr uint16_t REPORT_MADE_CORRUPT = 54050;     // a session would write a lost-looking trailer
 constexpr uint16_t REPORT_RECOVERED = 54051;        // corrupt trailer repaired at open
 constexpr uint16_t REPORT_NOT_RECOVERED = 54052;    // corrupt trailer not repaired
+// Reported by the store keeper's repair (src/admin), never by an item
+// operation: one record for each change it made to a store, the file in the
+// first line and what was changed in the others.
+constexpr uint16_t REPORT_REPAIRED = 54060;
 
 constexpr const char* MSG_FLUSH_FAILED = "IO ERROR DURING FFLUSH";
 constexpr const char* MSG_NOT_SYNCED = "DATA_DIR NOT SYNCED. RECOVERING.";

@@ -179,10 +179,11 @@ int classic_close_item(const char* ctl_path, const char* name, FILE* stream) {
   for (int attempts = ITEM_ATTEMPTS;; lock_wait(1, kSessionPause)) {
     status = session.open(ctl_path, CTL_UPDATE);
     int found = ctl_opened(status) ? ctl_find_entry(session.stream(), key, &ctl_entry()) : status;
-    if (found == CLASSIC_OK) pos = plat_ftell(session.stream()) - CTL_RECORD_SIZE;
-    if (found == CLASSIC_OK && pos >= 0) break;
+    if (found == CLASSIC_OK) {
+      pos = ctl_found_offset();
+      break;
+    }
     session.close();
-    if (found == CLASSIC_OK) found = CLASSIC_IO_ERROR;
     if (!worth_waiting(found, ctl_path) || --attempts == 0) return found;
     wait_about(ctl_path, found == CLASSIC_AREA_LOCKED ? "the area is locked" : "the control file is held");
   }

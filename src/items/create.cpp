@@ -238,27 +238,15 @@ int create_item(FILE* ctl, FILE** stream, int mode, const char* key, const char*
   std::memcpy(e.suffix, ctl_trailer().suffix, sizeof e.suffix);
   e.slot = static_cast<int8_t>(s);
   e.open_state = -1;
-  e.flags = slot.flags;
-  e.created = slot.created;
-  e.modified = slot.modified;
-  e.accessed = slot.accessed;
-  e.prev_modified = slot.prev_modified;
-  std::memcpy(e.creator, slot.creator, USER_ID_SIZE);
-  std::memcpy(e.prev_modifier, slot.prev_modifier, USER_ID_SIZE);
-  std::memcpy(e.modifier, slot.modifier, USER_ID_SIZE);
-  e.attribute = slot.attribute;
-  e.attribute2 = slot.attribute2;
-  e.creator_task = slot.creator_task;
-  e.writer_task = slot.writer_task;
+  mirror_slot(&e, slot);
   e.version = ctl_trailer().version;
 
   const CtlTrailer trailer_before = ctl_trailer();
   const bool replacing = (mode & ITEM_REPLACE) != 0;
   const long end = ctl_trailer_offset();
-  long p = -1;
-  if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (p = plat_ftell(ctl)) < 0) {
-    r = CLASSIC_IO_ERROR;
-  } else {
+  // The old entry's offset for a replacement, else where the name belongs.
+  const long p = ctl_found_offset();
+  {
     if (++ctl_trailer().next_slot == DATA_SLOTS) {
       ctl_trailer().next_slot = 0;
       next_suffix(ctl_trailer().suffix);

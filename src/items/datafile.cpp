@@ -128,6 +128,21 @@ SlotRecord* slot_of(const CtlEntry& entry) {
   return &data_header().slots[entry.slot];
 }
 
+void mirror_slot(CtlEntry* e, const SlotRecord& slot) {
+  e->flags = slot.flags;
+  e->created = slot.created;
+  e->modified = slot.modified;
+  e->accessed = slot.accessed;
+  e->prev_modified = slot.prev_modified;
+  std::memcpy(e->creator, slot.creator, USER_ID_SIZE);
+  std::memcpy(e->prev_modifier, slot.prev_modifier, USER_ID_SIZE);
+  std::memcpy(e->modifier, slot.modifier, USER_ID_SIZE);
+  e->attribute = slot.attribute;
+  e->attribute2 = slot.attribute2;
+  e->creator_task = slot.creator_task;
+  e->writer_task = slot.writer_task;
+}
+
 int open_slot(const char* ctl_path, const char* pattern, const CtlEntry* entry, SlotRecord** slot,
               int* status) {
   *status = translate_data_file(ctl_path, pattern, entry->suffix);

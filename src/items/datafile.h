@@ -76,6 +76,10 @@ DataHeader& data_header();
 // The slot record of an entry, or null when the entry's slot is not 0..7.
 SlotRecord* slot_of(const CtlEntry& entry);
 
+// Copies the flags, stamps, user ids, attributes and task ids of a slot
+// record into an entry: what the entry of an item mirrors of its slot.
+void mirror_slot(CtlEntry* entry, const SlotRecord& slot);
+
 // Opens the entry's data file and reads its header into the current
 // data-file header, for a change of the entry's slot record: the file's
 // descriptor with *slot set, or -1 with *status the translation status or

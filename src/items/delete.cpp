@@ -13,6 +13,7 @@
 #include "ctl/names.h"
 #include "ctl/search.h"
 #include "ctl/session.h"
+#include "ctl/window.h"
 #include "errlog/errlog.h"
 #include "items/datafile.h"
 #include "items/items.h"
@@ -29,14 +30,27 @@ bool same_name(const char* a, const char* b) { return std::strncmp(a, b, ITEM_NA
 // Searches the deleted tail backwards from the last record before the
 // trailer.  1: found (out holds it, the stream just past it); 1007: not in
 // the tail; 1002: a read failed.
-int find_deleted_entry(FILE* ctl, const char* key, CtlEntry* out) {
-  if (plat_fseek(ctl, -2 * CTL_RECORD_SIZE, SEEK_END) != 0) return CLASSIC_NOT_FOUND;
-  for (;;) {
-    if (plat_fread(out, sizeof *out, 1, ctl) != 1) return CLASSIC_IO_ERROR;
-    if (!(out->flags & ENTRY_DELETED)) return CLASSIC_NOT_FOUND;
-    if (same_name(out->name, key)) return CLASSIC_OK;
-    if (plat_fseek(ctl, -2 * CTL_RECORD_SIZE, SEEK_CUR) != 0) return CLASSIC_NOT_FOUND;
+int find_deleted_entry(FILE* ctl, const char* key, CtlEntry* out, long* at) {
+  // The tail is read backwards a block of the entry window at a time.
+  CtlEntry* block = ctl_window();
+  for (long end = ctl_trailer_offset(); end > 0;) {
+    long begin = end - static_cast<long>(WINDOW_BYTES);
+    if (begin < 0) begin = 0;
+    size_t n = static_cast<size_t>((end - begin) / CTL_RECORD_SIZE);
+    if (plat_fseek(ctl, begin, SEEK_SET) != 0 || plat_fread(block, CTL_RECORD_SIZE, n, ctl) != n) {
+      return CLASSIC_IO_ERROR;
+    }
+    for (size_t i = n; i-- > 0;) {
+      if (!(block[i].flags & ENTRY_DELETED)) return CLASSIC_NOT_FOUND;
+      if (same_name(block[i].name, key)) {
+        *out = block[i];
+        *at = begin + static_cast<long>(i) * CTL_RECORD_SIZE;
+        return CLASSIC_OK;
+      }
+    }
+    end = begin;
   }
+  return CLASSIC_NOT_FOUND;
 }
 
 int classic_delete_item(const char* ctl_path, const char* name, const char* pattern) {
@@ -47,8 +61,7 @@ int classic_delete_item(const char* ctl_path, const char* name, const char* patt
   if (r != CLASSIC_OK) return r;
   FILE* ctl = session.stream();
 
-  long p = plat_ftell(ctl) - CTL_RECORD_SIZE;
-  if (p < 0) return CLASSIC_IO_ERROR;
+  const long p = ctl_found_offset();
   r = set_slot_flags(ctl_path, pattern, &ctl_entry(), 0xFF, ENTRY_DELETED);
   if (r != CLASSIC_OK) return r;
   ctl_entry().flags |= ENTRY_DELETED;
@@ -76,26 +89,18 @@ int classic_undelete_item(const char* ctl_path, const char* name, const char* pa
   if (r == CLASSIC_OK) {
     r = CLASSIC_NAME_IN_USE;
   } else if (r == CLASSIC_NOT_FOUND) {
-    long q = -1;
-    if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (q = plat_ftell(ctl)) < 0) {
-      r = CLASSIC_IO_ERROR;
-    } else {
-      r = find_deleted_entry(ctl, key, &ctl_entry());
-    }
+    const long q = ctl_found_offset();
+    long d = -1;
+    r = find_deleted_entry(ctl, key, &ctl_entry(), &d);
     if (r == CLASSIC_OK) {
-      long d = -1;
-      if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (d = plat_ftell(ctl)) < 0) {
-        r = CLASSIC_IO_ERROR;
-      } else {
-        r = set_slot_flags(ctl_path, pattern, &ctl_entry(), 0xFD, 0);
+      r = set_slot_flags(ctl_path, pattern, &ctl_entry(), 0xFD, 0);
+      if (r == CLASSIC_OK) {
+        ctl_entry().flags &= static_cast<uint8_t>(~ENTRY_DELETED);
+        r = insert_entry(ctl, &ctl_entry(), d, q);
         if (r == CLASSIC_OK) {
-          ctl_entry().flags &= static_cast<uint8_t>(~ENTRY_DELETED);
-          r = insert_entry(ctl, &ctl_entry(), d, q);
-          if (r == CLASSIC_OK) {
-            ++ctl_trailer().total_items;
-          } else {
-            set_slot_flags(ctl_path, pattern, &ctl_entry(), 0xFF, ENTRY_DELETED);
-          }
+          ++ctl_trailer().total_items;
+        } else {
+          set_slot_flags(ctl_path, pattern, &ctl_entry(), 0xFF, ENTRY_DELETED);
         }
       }
     }

@@ -39,9 +39,9 @@ void wait_about_item(const char* ctl_path, const CtlEntry& e);
 int find_closed_item(CtlSession& session, const char* ctl_path, const char* key,
                      uint16_t writer_report, uint16_t readers_report);
 
-// Searches the deleted tail backwards for the normalised key.  1: found
-// (out holds the entry, the stream just past it); 1007; 1002.
-int find_deleted_entry(FILE* ctl, const char* key, CtlEntry* out);
+// Searches the deleted tail backwards for the normalised key (through the
+// entry window).  1: found (out holds the entry, *at its offset); 1007; 1002.
+int find_deleted_entry(FILE* ctl, const char* key, CtlEntry* out, long* at);
 
 // Opens an item's data for a raw transfer under a read session that stays
 // open (also after most failures) until the caller closes it.  1 with *data

@@ -103,9 +103,8 @@ int open_existing_item(FILE** stream, FILE* ctl, int mode, const char* ctl_path,
   }
   if (mode & ITEM_STAMP_ACCESS) ctl_entry().accessed = now;
 
-  if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0) return CLASSIC_IO_ERROR;
-  long entry_at = plat_ftell(ctl);
-  if (entry_at < 0) return CLASSIC_IO_ERROR;
+  const long entry_at = ctl_found_offset();
+  if (plat_fseek(ctl, entry_at, SEEK_SET) != 0) return CLASSIC_IO_ERROR;
   // Readers on removable drives leave no mark in the control file.
   bool marked = !(removable && !writing);
   if (marked && plat_fwrite(&ctl_entry(), sizeof ctl_entry(), 1, ctl) != 1) return CLASSIC_IO_ERROR;

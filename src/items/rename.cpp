@@ -58,17 +58,11 @@ int classic_rename_item(const char* ctl_path, const char* old_name, const char* 
   normalize_item_name(new_key, new_name ? new_name : "", ITEM_NAME_SIZE);
   std::memcpy(ctl_entry().name, new_key, ITEM_NAME_SIZE);
   CtlEntry renamed = ctl_entry();
-  long o = -1;
-  if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (o = plat_ftell(ctl)) < 0) {
-    return CLASSIC_IO_ERROR;
-  }
+  const long o = ctl_found_offset();
   int found = ctl_find_entry(ctl, new_key, &ctl_scratch_entry());
   if (found == CLASSIC_OK) return CLASSIC_NAME_IN_USE;
   if (found != CLASSIC_NOT_FOUND) return found;
-  long n = -1;
-  if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || (n = plat_ftell(ctl)) < 0) {
-    return CLASSIC_IO_ERROR;
-  }
+  const long n = ctl_found_offset();
 
   SlotRecord before;
   r = change_slot(ctl_path, pattern, &renamed, &before,
@@ -105,8 +99,7 @@ int classic_set_attribute(const char* ctl_path, const char* pattern, const char*
                       [&](SlotRecord& slot) { slot.attribute = static_cast<uint16_t>(attribute); });
   if (r != CLASSIC_OK) return CLASSIC_IO_ERROR;
   entry.attribute = static_cast<uint16_t>(attribute);
-  if (plat_fseek(ctl, -CTL_RECORD_SIZE, SEEK_CUR) != 0 || plat_ftell(ctl) < 0 ||
-      plat_fwrite(&entry, sizeof entry, 1, ctl) != 1) {
+  if (plat_fseek(ctl, ctl_found_offset(), SEEK_SET) != 0 || plat_fwrite(&entry, sizeof entry, 1, ctl) != 1) {
     restore_slot(ctl_path, pattern, &entry, before);
     return CLASSIC_IO_ERROR;
   }

@@ -69,7 +69,7 @@ bool Helper::wait_ready(uint32_t timeout_ms) {
   // Real time passes here, whatever hooks the test has installed.
   for (uint32_t waited = 0; waited < timeout_ms; waited += 5) {
     if (mark_exists(ready_)) return true;
-    if (plat_wait(process_, 5) >= 0) {
+    if ((exit_code_ = plat_wait(process_, 5)) >= 0) {
       process_ = 0;
       return mark_exists(ready_);
     }
@@ -80,11 +80,19 @@ bool Helper::wait_ready(uint32_t timeout_ms) {
 void Helper::release() { make_mark(release_); }
 
 int Helper::finish(uint32_t timeout_ms) {
-  if (!process_) return -1;
+  if (!process_) return exit_code_;
   release();
   int code = plat_wait(process_, timeout_ms);
   if (code >= 0) process_ = 0;
   return code;
+}
+
+bool Helper::kill() {
+  if (!process_) return false;
+  exit_code_ = plat_wait(process_, 0);
+  if (exit_code_ < 0) plat_kill(process_);
+  process_ = 0;
+  return exit_code_ < 0;
 }
 
 int run_helper_if_asked(int argc, char** argv) {

@@ -40,9 +40,13 @@ class Helper {
   void release();
   // Waits for the end; the exit code, or -1 on time-out.
   int finish(uint32_t timeout_ms = 30000);
+  // Ends the helper at once, as a crash would; false when it had ended by
+  // itself (finish then gives its exit code).
+  bool kill();
 
  private:
   intptr_t process_ = 0;
+  int exit_code_ = -1;  // once the process has ended by itself
   std::string ready_;
   std::string release_;
 };

@@ -142,5 +142,7 @@ void plat_kill(intptr_t process) {
   waitpid(pid, &status, 0);
 }
 
+void plat_test_real_sleep(uint32_t ms) { usleep(static_cast<useconds_t>(ms) * 1000); }
+
 void plat_exit_now(int code) { _exit(code); }
 

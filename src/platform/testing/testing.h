@@ -69,6 +69,8 @@ intptr_t plat_spawn(const std::vector<std::string>& args);
 int plat_wait(intptr_t process, uint32_t timeout_ms);
 // Ends the process at once and releases the handle.
 void plat_kill(intptr_t process);
+// Pauses for ms milliseconds of real time, whatever sleep hook is installed.
+void plat_test_real_sleep(uint32_t ms);
 // Ends this process at once, as a crash would: nothing is flushed or closed
 // by the program itself.
 [[noreturn]] void plat_exit_now(int code);

@@ -18,13 +18,16 @@
 
 namespace {
 
-// Removes a tree, read-only files in it too (a test may have made one so).
+// Removes a tree, read-only files in it too (a test may have made one so
+// with plat_test_deny_writes, and Windows removes no read-only file).
 void remove_tree(const std::filesystem::path& top) {
   std::error_code ec;
   if (!std::filesystem::exists(top, ec)) return;
-  for (const auto& e : std::filesystem::recursive_directory_iterator(top, ec)) {
-    std::filesystem::permissions(e.path(), std::filesystem::perms::owner_write,
-                                 std::filesystem::perm_options::add, ec);
+  for (auto it = std::filesystem::recursive_directory_iterator(top, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    std::error_code ignored;
+    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add, ignored);
   }
   std::filesystem::remove_all(top, ec);
 }
@@ -138,6 +141,8 @@ void plat_kill(intptr_t process) {
   WaitForSingleObject(h, INFINITE);
   CloseHandle(h);
 }
+
+void plat_test_real_sleep(uint32_t ms) { Sleep(ms); }
 
 void plat_exit_now(int code) {
   TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
