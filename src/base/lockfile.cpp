@@ -64,7 +64,7 @@ int lock_wait(int mode, int ms) {
   return 1;
 }
 
-FILE* lock_open(const char* path, int oflag, int pmode, int tries, int delay, bool report) {
+FILE* lock_open(const char* path, int oflag, int pmode, int tries, int delay, bool report, bool direct) {
   if (!path || !path[0]) return nullptr;
   // Attempts refused while another program held the file explain nothing
   // once an attempt succeeds: the cause from before is put back then.
@@ -85,7 +85,7 @@ FILE* lock_open(const char* path, int oflag, int pmode, int tries, int delay, bo
       lock_wait(1, delay);
       continue;
     }
-    if (plat_locking(fd, PLAT_LK_NBLCK, 1) != 0) {
+    if (plat_locking_at(fd, PLAT_LK_NBLCK, 0, 1) != 0) {
       plat_close(fd);
       wait_about(path, "its lock byte is held by another program");
       lock_wait(1, delay);
@@ -94,13 +94,15 @@ FILE* lock_open(const char* path, int oflag, int pmode, int tries, int delay, bo
     break;
   }
   StreamKind kind = stream_kind(oflag);
-  FILE* stream = plat_fdopen(fd, kind.mode);
+  FILE* stream = direct ? plat_fdopen_direct(fd, kind.mode) : plat_fdopen(fd, kind.mode);
   if (!stream) {
-    plat_locking(fd, PLAT_LK_UNLCK, 1);
+    plat_locking_at(fd, PLAT_LK_UNLCK, 0, 1);
     plat_close(fd);
     return nullptr;
   }
-  if (kind.buffered) {
+  if (direct) {
+    // Such a stream has no buffer to set.
+  } else if (kind.buffered) {
     std::setvbuf(stream, nullptr, _IOFBF, 512);
   } else {
     std::setvbuf(stream, nullptr, _IONBF, 0);

@@ -11,8 +11,10 @@ constexpr int LOCK_TRIES = 41;
 constexpr int LOCK_DELAY_MS = 1162;
 
 // The opener behind classic_lock_open_ex; report false keeps a time-out out
-// of the error log (the log uses it to open itself).
-FILE* lock_open(const char* path, int oflag, int pmode, int tries, int delay, bool report);
+// of the error log (the log uses it to open itself); direct gives a stream
+// of plat_fdopen_direct (the control files of sessions).
+FILE* lock_open(const char* path, int oflag, int pmode, int tries, int delay, bool report,
+                bool direct = false);
 
 // Sleeps ms milliseconds when mode is 1; always returns 1.
 int lock_wait(int mode, int ms);

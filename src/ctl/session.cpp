@@ -231,8 +231,8 @@ int ctl_open(FILE** stream, const char* path, int flags) {
     if (translated != CLASSIC_OK) return translated;
     if (removable && (flags & CTL_READ)) {
       g_ctl.session.path_hash = path_hash(translated_path());
-      f = classic_lock_open(translated_path(), CLASSIC_O_RDONLY | CLASSIC_O_BINARY,
-                            CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
+      f = lock_open(translated_path(), CLASSIC_O_RDONLY | CLASSIC_O_BINARY, CLASSIC_S_IREAD | CLASSIC_S_IWRITE,
+                    LOCK_TRIES, LOCK_DELAY_MS, true, true);
     } else {
       if (g_ctl.retained_stream && equal_nocase(translated_path(), g_ctl.retained_path)) {
         // The session that retained the file goes on: its trailer is still
@@ -247,8 +247,8 @@ int ctl_open(FILE** stream, const char* path, int flags) {
         return CLASSIC_OK;
       }
       g_ctl.session.path_hash = path_hash(translated_path());
-      f = classic_lock_open(translated_path(), CLASSIC_O_RDWR | CLASSIC_O_BINARY,
-                            CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
+      f = lock_open(translated_path(), CLASSIC_O_RDWR | CLASSIC_O_BINARY, CLASSIC_S_IREAD | CLASSIC_S_IWRITE,
+                    LOCK_TRIES, LOCK_DELAY_MS, true, true);
     }
     if (!f) return CLASSIC_CANNOT_OPEN;
 

@@ -18,6 +18,15 @@ long backend_lseek(int fd, long offset, int whence);
 int backend_commit(int fd);
 int backend_chsize(int fd, long size);
 int backend_locking(int fd, int mode, long count);
+// Locks or unlocks count bytes from offset; writable says whether the
+// descriptor was opened for writing (-1: unknown, find out).
+int backend_locking_at(int fd, int mode, int64_t offset, long count, int writable);
+// Reads or writes up to count bytes at offset, leaving the descriptor's
+// position alone where the OS can; the bytes moved, or -1.
+long backend_pread(int fd, void* buf, size_t count, int64_t offset);
+long backend_pwrite(int fd, const void* buf, size_t count, int64_t offset);
+// The length of the open file, or -1.
+int64_t backend_file_length(int fd);
 FILE* backend_fdopen(int fd, const char* mode);
 int backend_remove(const char* path);
 int backend_unlink(const char* path);
@@ -57,6 +66,9 @@ uint32_t backend_time32();
 uint32_t backend_tick_count();
 int backend_localtime32(uint32_t t, std::tm* out);
 int backend_message_box(const char* text, const char* caption, unsigned style);
+
+// Drops what the backend keeps between calls (with plat_reset_state).
+void backend_reset_state();
 
 // The code page a test chose with plat_set_codepage, or 0 for the system's.
 unsigned codepage_override();

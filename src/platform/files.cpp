@@ -52,7 +52,25 @@ const char* path_of(int fd) {
 
 void forget(int fd) {
   PlatOpenFile& f = slot_of(fd);
-  if (f.fd == fd) f.fd = -1;
+  if (f.fd == fd) {
+    f.fd = -1;
+    f.direct = nullptr;
+  }
+}
+
+// The record of a stream of plat_fdopen_direct, or null for any other.
+PlatOpenFile* direct_of(FILE* stream) {
+  if (!stream) return nullptr;
+  int fd = plat_fileno(stream);
+  PlatOpenFile& f = slot_of(fd);
+  return f.fd == fd && f.direct == stream ? &f : nullptr;
+}
+
+// Whether the descriptor was opened for writing: 1, 0, or -1 when unknown.
+int writable(int fd) {
+  const PlatOpenFile& f = slot_of(fd);
+  if (f.fd != fd) return -1;
+  return (f.oflag & 3) != CLASSIC_O_RDONLY ? 1 : 0;
 }
 
 void note_fd_failure(const char* call, int fd) { note_file_failure(call, path_of(fd)); }
@@ -103,6 +121,8 @@ int plat_sopen(const char* path, int oflag, int shflag, int pmode) {
   }
   PlatOpenFile& f = slot_of(fd);
   f.fd = fd;
+  f.oflag = oflag;
+  f.direct = nullptr;
   copy_text(f.path, sizeof f.path, path);
   return fd;
 }
@@ -151,8 +171,18 @@ int plat_chsize(int fd, long size) {
 }
 
 int plat_locking(int fd, int mode, long count) {
+  // On a direct stream's descriptor the position is the stream's own.
+  PlatOpenFile& f = slot_of(fd);
+  if (f.fd == fd && f.direct) return plat_locking_at(fd, mode, static_cast<long>(f.where), count);
   counted("lock");
   int r = backend_locking(fd, mode, count);
+  if (r != 0) note_fd_failure(mode == PLAT_LK_UNLCK ? "unlock" : "lock", fd);
+  return r;
+}
+
+int plat_locking_at(int fd, int mode, long offset, long count) {
+  counted("lock");
+  int r = backend_locking_at(fd, mode, offset, count, writable(fd));
   if (r != 0) note_fd_failure(mode == PLAT_LK_UNLCK ? "unlock" : "lock", fd);
   return r;
 }
@@ -278,26 +308,106 @@ long plat_reg_set_value(plat_hkey key, const char* value, unsigned long type, co
   return r;
 }
 
+FILE* plat_fdopen_direct(int fd, const char* mode) {
+  FILE* stream = plat_fdopen(fd, mode);
+  if (!stream) return nullptr;
+  std::setvbuf(stream, nullptr, _IONBF, 0);
+  // A descriptor that shares its record with another one (far more than
+  // PLAT_OPEN_SLOTS files open) stays an ordinary stream: slower, as right.
+  PlatOpenFile& f = slot_of(fd);
+  if (f.fd == fd) {
+    f.direct = stream;
+    f.where = 0;
+  }
+  return stream;
+}
+
+namespace {
+
+// Reads or writes all of bytes at the direct stream's position, as far as
+// the file or the OS allows; the bytes moved (the position moves past them)
+// and whether the OS failed.
+size_t direct_transfer(PlatOpenFile& f, char* read_to, const char* write_from, size_t bytes, bool* failed) {
+  size_t done = 0;
+  *failed = false;
+  while (done < bytes) {
+    long n = read_to ? backend_pread(f.fd, read_to + done, bytes - done, f.where)
+                     : backend_pwrite(f.fd, write_from + done, bytes - done, f.where);
+    if (n < 0) {
+      *failed = true;
+      break;
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+    f.where += n;
+  }
+  return done;
+}
+
+}  // namespace
+
 size_t plat_fread(void* buf, size_t size, size_t count, FILE* stream) {
   counted("read");
+  if (PlatOpenFile* f = direct_of(stream)) {
+    if (size == 0 || count == 0) return 0;
+    bool failed = false;
+    size_t got = direct_transfer(*f, static_cast<char*>(buf), nullptr, size * count, &failed);
+    if (failed) note_stream_failure("read", stream);
+    return got / size;
+  }
   size_t n = std::fread(buf, size, count, stream);
   if (n < count && std::ferror(stream)) note_stream_failure("read", stream);
   return n;
 }
 
 size_t plat_fwrite(const void* buf, size_t size, size_t count, FILE* stream) {
+  if (PlatOpenFile* f = direct_of(stream)) {
+    if (faulted("write")) {
+      note_stream_failure("write", stream);
+      return 0;
+    }
+    if (size == 0 || count == 0) return 0;
+    bool failed = false;
+    size_t put = direct_transfer(*f, nullptr, static_cast<const char*>(buf), size * count, &failed);
+    if (put < size * count) {
+      // A short write is a full disk that has not said so yet.
+      if (!failed) errno = ENOSPC;
+      note_stream_failure("write", stream);
+    }
+    return put / size;
+  }
   size_t n = faulted("write") ? 0 : std::fwrite(buf, size, count, stream);
   if (n < count) note_stream_failure("write", stream);
   return n;
 }
 
 int plat_fseek(FILE* stream, long offset, int whence) {
+  if (PlatOpenFile* f = direct_of(stream)) {
+    // Only a seek from the end asks the OS anything: the file's length.
+    int64_t from = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? f->where : -1;
+    if (whence == SEEK_END) {
+      counted("length");
+      from = backend_file_length(f->fd);
+      if (from < 0) {
+        note_stream_failure("seek", stream);
+        return -1;
+      }
+    }
+    if (from + offset < 0 || from + offset > 0x7FFFFFFF) {
+      errno = EINVAL;
+      note_stream_failure("seek", stream);
+      return -1;
+    }
+    f->where = from + offset;
+    return 0;
+  }
   int r = faulted("seek") ? -1 : std::fseek(stream, offset, whence);
   if (r != 0) note_stream_failure("seek", stream);
   return r;
 }
 
 long plat_ftell(FILE* stream) {
+  if (const PlatOpenFile* f = direct_of(stream)) return static_cast<long>(f->where);
   counted("tell");
   long r = std::ftell(stream);
   if (r < 0) note_stream_failure("seek", stream);
@@ -305,6 +415,7 @@ long plat_ftell(FILE* stream) {
 }
 
 int plat_fflush(FILE* stream) {
+  if (direct_of(stream)) return 0;  // it buffers nothing
   int r = faulted("flush") ? EOF : std::fflush(stream);
   if (r != 0) note_stream_failure("flush", stream);
   return r;

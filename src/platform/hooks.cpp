@@ -22,7 +22,10 @@ void plat_set_hooks(const plat_hooks* hooks) { g_platform.hooks = hooks ? *hooks
 
 void plat_set_codepage(unsigned cp) { g_platform.codepage = cp; }
 
-void plat_reset_state() { g_platform = fresh_state(); }
+void plat_reset_state() {
+  g_platform = fresh_state();
+  backend_reset_state();
+}
 
 unsigned codepage_override() { return g_platform.codepage; }
 

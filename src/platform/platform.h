@@ -52,9 +52,20 @@ int plat_chsize(int fd, long size);
 // Locks belong to the open file and go with its close or its process.
 int plat_locking(int fd, int mode, long count);
 
+// Locks or unlocks count bytes from offset, wherever the descriptor stands.
+int plat_locking_at(int fd, int mode, long offset, long count);
+
 // Wraps a descriptor in a C stream; mode letters as the Windows runtime
 // takes them ("rb", "r+t", ...).
 FILE* plat_fdopen(int fd, const char* mode);
+// Wraps a descriptor just opened (standing at byte 0) in a stream without a
+// buffer whose reads and writes go to the file at the stream's own position
+// in one call each, and whose seeks and tells ask nothing of the OS (a seek
+// from the end asks only the file's length); byte locks on its descriptor
+// are placed at that position too.  Only the plat_f* calls may use it.  The
+// library's sessions on control files use such streams: they read and write
+// whole records at known places, many times per session.
+FILE* plat_fdopen_direct(int fd, const char* mode);
 int plat_fileno(FILE* stream);
 
 // The C stream calls on the library's files: as the C runtime's own, with

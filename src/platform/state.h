@@ -12,6 +12,9 @@ constexpr int PLAT_OPEN_SLOTS = 64;
 
 struct PlatOpenFile {
   int fd;
+  int oflag;      // as opened
+  FILE* direct;   // the stream of plat_fdopen_direct on it, or null
+  int64_t where;  // that stream's position
   char path[PLAT_CAUSE_PATH_SIZE];
 };
 

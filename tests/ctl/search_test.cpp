@@ -10,6 +10,7 @@
 #include "classic.h"
 #include "ctl/names.h"
 #include "ctl/search.h"
+#include "platform/platform.h"
 #include "ctl/session.h"
 #include "support/ctl_files.h"
 #include "support/store_test.h"
@@ -83,7 +84,7 @@ class SearchTest : public StoreTest {
     EXPECT_EQ(status, CLASSIC_OK);
     if (status != CLASSIC_OK) return status;
     int r = ctl_find_entry(f, key.data(), &ctl_entry());
-    *position = std::ftell(f);
+    *position = plat_ftell(f);
     ctl_close(f, CTL_READ, status);
     return r;
   }

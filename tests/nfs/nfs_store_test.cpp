@@ -192,15 +192,17 @@ int create_counting(const std::string& ctl, const std::string& name, const std::
 }  // namespace
 
 // args: none. Creates WARM on drive N:, noting the changing calls of its
-// close; then creates DOOMED and stops its close at the same call as the
-// seek that comes after the close's last write: the trailer is written back
-// free, and the seek is the one before the control file's lock byte is let
-// go, so the item is whole and the control file free by its trailer, but the
-// program still holds the file open and locked.
+// close; then creates DOOMED and stops its close at the same call as the one
+// right after the close's last write, the write that gives the trailer back
+// free: the item is whole and the control file free by its trailer, but the
+// program still holds the file open, denying others.
 CLASSIC_HELPER(nfs_stopped_creator) {
   if (create_counting(ctl_on("n:"), "WARM", "warm bytes", count_call) != CLASSIC_OK) return 10;
-  for (size_t i = g_names.size(); i-- > 0 && g_names[i] != "write";) {
-    if (g_names[i] == "seek") g_stop_at = static_cast<long>(i) + 1;
+  for (size_t i = g_names.size(); i-- > 0;) {
+    if (g_names[i] == "write") {
+      g_stop_at = i + 1 < g_names.size() ? static_cast<long>(i) + 2 : 0;
+      break;
+    }
   }
   if (g_stop_at == 0) return 12;
   return create_counting(ctl_on("n:"), "DOOMED", "doomed bytes", stop_at_call) == CLASSIC_OK ? 0 : 11;

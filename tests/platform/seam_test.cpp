@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <map>
+#include <random>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -17,6 +21,7 @@
 #include "support/store_test.h"
 
 using testenv::exists;
+using testenv::native;
 using testenv::read_file;
 using testenv::write_file;
 
@@ -127,6 +132,45 @@ TEST_F(SeamTest, NamesAreFoundInAnyCaseAndMadeInTheCaseGiven) {
   plat_find_close(h);
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"../", "./", "Work/"}));
+}
+
+// Names asked for in random case find the one file of that name, while
+// files come and go in the folder by other ways than the library's: a folder
+// the library has just searched is searched again once it changed.
+TEST_F(SeamTest, NamesInAnyCaseFindTheirFileWhileTheFolderChanges) {
+  std::mt19937 rng(20261208);
+  auto random_case = [&](std::string s) {
+    for (char& c : s) c = static_cast<char>(rng() % 2 ? std::toupper(c) : std::tolower(c));
+    return s;
+  };
+  const std::string folder = "c:\\userroot\\Case\\Sub\\";
+  testenv::make_dirs(folder);
+  std::map<std::string, std::string> files;  // upper-case name -> name as made
+  for (int step = 0; step < 300; ++step) {
+    std::string name = "file" + std::to_string(rng() % 30) + ".dat";
+    std::string key = name;
+    for (char& c : key) c = static_cast<char>(std::toupper(c));
+    std::string query = (step % 4 ? folder : random_case(folder)) + random_case(name);
+    auto it = files.find(key);
+    if (it != files.end()) {
+      ASSERT_EQ(read_file(query), it->second) << query;
+      if (rng() % 3 == 0) {
+        ASSERT_EQ(plat_unlink(query.c_str()), 0) << query;
+        files.erase(it);
+        ASSERT_FALSE(exists(query)) << query;
+      }
+      continue;
+    }
+    // Now and then the folder stays unchanged for a while, long enough for
+    // a search of it to be kept.
+    if (step % 10 == 0) plat_test_real_sleep(12);
+    ASSERT_FALSE(exists(query)) << query;
+    // Another program makes the file, in a case of its own.
+    std::string made = random_case(name);
+    std::ofstream(native(folder + made), std::ios::binary) << made;
+    files[key] = made;
+    ASSERT_EQ(read_file(query), made) << query;
+  }
 }
 
 TEST_F(SeamTest, DirectorySearchFollowsWindowsPatterns) {

@@ -13,6 +13,7 @@
 #include "classic.h"
 #include "ctl/names.h"
 #include "ctl/search.h"
+#include "platform/platform.h"
 #include "ctl/session.h"
 #include "queries/layrules.h"
 #include "support/ctl_files.h"
@@ -66,7 +67,7 @@ class LayRulesTest : public StoreTest {
     ASSERT_EQ(status, CLASSIC_OK);
     long loads_before = ctl_window_loads();
     int r = find_category_entry(f, key.c_str(), static_cast<int>(key.size()), nullptr);
-    long found = std::ftell(f) / 64 - 1;
+    long found = plat_ftell(f) / 64 - 1;
     ctl_close(f, CTL_READ, status);
     ASSERT_EQ(r, want >= 0 ? CLASSIC_OK : CLASSIC_NOT_FOUND) << key;
     if (want >= 0) {

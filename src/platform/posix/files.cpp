@@ -39,6 +39,7 @@
 #include "classic.h"
 #include "platform/backend.h"
 #include "platform/platform.h"
+#include "platform/posix/posix_files.h"
 #include "platform/posix/posix_paths.h"
 
 namespace {
@@ -316,20 +317,26 @@ int backend_close(int fd) {
   return close(fd);
 }
 
+bool posix_may_read(int fd) {
+  if (narrowed_of(fd) != kWriteOnly) return true;
+  errno = EBADF;
+  return false;
+}
+
+bool posix_may_write(int fd) {
+  if (narrowed_of(fd) != kReadOnly) return true;
+  errno = EBADF;
+  return false;
+}
+
 int backend_read(int fd, void* buf, unsigned count) {
-  if (narrowed_of(fd) == kWriteOnly) {
-    errno = EBADF;
-    return -1;
-  }
+  if (!posix_may_read(fd)) return -1;
   ssize_t n = read(fd, buf, count);
   return static_cast<int>(n);
 }
 
 int backend_write(int fd, const void* buf, unsigned count) {
-  if (narrowed_of(fd) == kReadOnly) {
-    errno = EBADF;
-    return -1;
-  }
+  if (!posix_may_write(fd)) return -1;
   ssize_t n = write(fd, buf, count);
   return static_cast<int>(n);
 }
@@ -341,29 +348,33 @@ long backend_lseek(int fd, long offset, int whence) {
 int backend_commit(int fd) { return fsync(fd); }
 
 int backend_chsize(int fd, long size) {
-  if (narrowed_of(fd) == kReadOnly) {
-    errno = EBADF;
-    return -1;
-  }
+  if (!posix_may_write(fd)) return -1;
   return ftruncate(fd, static_cast<off_t>(size));
 }
 
 int backend_locking(int fd, int mode, long count) {
   off_t pos = lseek(fd, 0, SEEK_CUR);
   if (pos < 0) return -1;
+  return backend_locking_at(fd, mode, pos, count, -1);
+}
+
+int backend_locking_at(int fd, int mode, int64_t offset, long count, int writable) {
   // The share byte belongs to the share mode.
-  if (count < 0 || pos >= kShareByte || count > kShareByte - pos) {
+  if (count < 0 || offset < 0 || offset >= kShareByte || count > kShareByte - offset) {
     errno = EINVAL;
     return -1;
   }
   short type = F_UNLCK;
   if (mode != PLAT_LK_UNLCK) {
     // A write lock needs a descriptor open for writing; a read-only one takes
-    // a read lock, which still keeps every writer's lock out.
-    int access = fcntl(fd, F_GETFL) & O_ACCMODE;
-    type = (access == O_RDONLY) ? F_RDLCK : F_WRLCK;
+    // a read lock, which still keeps every writer's lock out.  An open asked
+    // for reading only and made for writing too underneath takes write locks
+    // as Windows, whose byte locks are all exclusive.
+    if (narrowed_of(fd) == kReadOnly) writable = 1;
+    if (writable < 0) writable = (fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDONLY;
+    type = writable ? F_WRLCK : F_RDLCK;
   }
-  if (lock_bytes(fd, type, pos, count) != 0) {
+  if (lock_bytes(fd, type, static_cast<off_t>(offset), count) != 0) {
     if (refused_lock(errno)) return refuse(EACCES, kByteHeld);
     return -1;
   }

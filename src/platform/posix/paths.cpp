@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -85,12 +86,27 @@ std::vector<std::string> lexical(const std::vector<std::string>& parts, bool roo
 }
 
 // Walks the components from base, resolving each without regard to case as
-// long as the folders exist.
-std::string resolve(std::string cur, const std::vector<std::string>& parts) {
+// long as the folders exist.  Names in the case given are the common case:
+// the whole path is tried first, then its folder, so that an existing file
+// costs one status call and a new one a search of its own folder only.
+std::string resolve(const std::string& base, const std::vector<std::string>& raw) {
+  std::vector<std::string> parts;
+  for (const std::string& r : raw) {
+    std::string part = windows_component(r);
+    if (part != ".") parts.push_back(part);
+  }
+  std::string folder = base;
+  for (size_t i = 0; i + 1 < parts.size(); ++i) folder += "/" + parts[i];
+  if (parts.empty()) return folder;
+  std::string whole = folder + "/" + parts.back();
+  if (exists(whole)) return whole;
+  if (exists(folder)) {
+    std::string actual = posix_find_in_folder(folder, parts.back(), false);
+    return folder + "/" + (actual.empty() ? parts.back() : actual);
+  }
+  std::string cur = base;
   bool found = exists(cur);
-  for (const std::string& raw : parts) {
-    std::string part = windows_component(raw);
-    if (part == ".") continue;
+  for (const std::string& part : parts) {
     if (found) {
       std::string actual = posix_find_in_folder(cur, part);
       if (!actual.empty()) {
@@ -102,6 +118,60 @@ std::string resolve(std::string cur, const std::vector<std::string>& parts) {
     cur += "/" + part;
   }
   return cur;
+}
+
+// The names of the last folder searched, kept for as long as the folder is
+// unchanged: a new file is looked for more than once by one operation (is it
+// there, then create it), and the folders of big stores hold thousands of
+// data files.  The folder's identity, size and change times tell whether it
+// changed; a listing is kept only when it was read after the clock that the
+// file system stamps changes with had moved past the folder's last change,
+// so that a change made after the reading cannot carry the same times.
+struct FolderListing {
+  std::string folder;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  timespec mtime{};
+  timespec ctime{};
+  off_t size = 0;
+  std::vector<std::string> names;
+  bool valid = false;
+};
+
+FolderListing g_listing;
+
+bool same_time(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+bool later(const timespec& a, const timespec& b) {
+  return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
+}
+
+// The names in folder, from the kept listing while it holds; null when the
+// folder cannot be read.
+const std::vector<std::string>* folder_names(const std::string& folder) {
+  struct stat st;
+  if (stat(folder.c_str(), &st) != 0) return nullptr;
+  FolderListing& l = g_listing;
+  if (l.valid && l.folder == folder && l.dev == st.st_dev && l.ino == st.st_ino && l.size == st.st_size &&
+      same_time(l.mtime, st.st_mtim) && same_time(l.ctime, st.st_ctim)) {
+    return &l.names;
+  }
+  timespec before{};
+  clock_gettime(CLOCK_REALTIME_COARSE, &before);
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return nullptr;
+  l.valid = false;
+  l.names.clear();
+  while (dirent* e = readdir(dir)) l.names.emplace_back(e->d_name);
+  closedir(dir);
+  l.folder = folder;
+  l.dev = st.st_dev;
+  l.ino = st.st_ino;
+  l.size = st.st_size;
+  l.mtime = st.st_mtim;
+  l.ctime = st.st_ctim;
+  l.valid = later(before, st.st_mtim) && later(before, st.st_ctim);
+  return &l.names;
 }
 
 }  // namespace
@@ -126,19 +196,20 @@ std::string posix_drive_folder(char letter) {
   return posix_root_folder() + "/" + lower;
 }
 
-std::string posix_find_in_folder(const std::string& folder, const std::string& name) {
-  if (exists(folder + "/" + name)) return name;
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) return std::string();
+void posix_forget_listings() { g_listing = FolderListing{}; }
+
+std::string posix_find_in_folder(const std::string& folder, const std::string& name, bool try_as_given) {
+  if (try_as_given && exists(folder + "/" + name)) return name;
+  const std::vector<std::string>* names = folder_names(folder);
+  if (!names) return std::string();
   std::string best;
-  while (dirent* e = readdir(dir)) {
-    if (strcasecmp(e->d_name, name.c_str()) == 0) {
+  for (const std::string& n : *names) {
+    if (strcasecmp(n.c_str(), name.c_str()) == 0) {
       // Of several names that differ only in case, take the first in order
       // so that every call picks the same one.
-      if (best.empty() || std::strcmp(e->d_name, best.c_str()) < 0) best = e->d_name;
+      if (best.empty() || n < best) best = n;
     }
   }
-  closedir(dir);
   return best;
 }
 

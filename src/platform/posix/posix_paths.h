@@ -28,8 +28,14 @@ std::string posix_map_path(const char* path);
 void posix_split_path(const char* path, std::string* folder, std::string* last);
 
 // The name of the entry of folder that equals name without regard to case
-// (the name itself when it exists in that case), or an empty string.
-std::string posix_find_in_folder(const std::string& folder, const std::string& name);
+// (the name itself when it exists in that case), or an empty string;
+// try_as_given false when the caller knows that the name is not there in the
+// case given.
+std::string posix_find_in_folder(const std::string& folder, const std::string& name,
+                                 bool try_as_given = true);
+
+// Drops the folder listing kept between searches.
+void posix_forget_listings();
 
 // Windows-style wildcard match of a file name against a pattern with '*' and
 // '?', without regard to case; "*.*" matches every name, a trailing ".*" also

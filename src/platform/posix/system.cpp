@@ -51,17 +51,30 @@ int backend_message_box(const char* text, const char* caption, unsigned) {
 
 namespace {
 
+// The code page from the environment, read once: names are scanned a
+// character at a time, and the environment is no place to look that often.
+// 0 until read; plat_setenv and backend_reset_state make it read again.
+unsigned g_env_codepage = 0;
+
 unsigned current_codepage() {
   if (unsigned cp = codepage_override()) return cp;
-  const char* env = std::getenv("CLASSIC_CODEPAGE");
-  if (env && *env) {
-    long cp = std::strtol(env, nullptr, 10);
-    if (cp > 0) return static_cast<unsigned>(cp);
+  if (g_env_codepage == 0) {
+    g_env_codepage = 1252;
+    const char* env = std::getenv("CLASSIC_CODEPAGE");
+    if (env && *env) {
+      long cp = std::strtol(env, nullptr, 10);
+      if (cp > 0) g_env_codepage = static_cast<unsigned>(cp);
+    }
   }
-  return 1252;
+  return g_env_codepage;
 }
 
 }  // namespace
+
+void backend_reset_state() {
+  g_env_codepage = 0;
+  posix_forget_listings();
+}
 
 unsigned plat_acp() { return current_codepage(); }
 
@@ -87,6 +100,7 @@ const char* plat_char_next(const char* p) {
 }
 
 int plat_setenv(const char* name, const char* value) {
+  g_env_codepage = 0;
   return value ? setenv(name, value, 1) : unsetenv(name);
 }
 

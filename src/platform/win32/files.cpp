@@ -79,6 +79,31 @@ int backend_locking(int fd, int mode, long count) {
   return _locking(fd, mode, count);
 }
 
+int backend_locking_at(int fd, int mode, int64_t offset, long count, int) {
+  begin();
+  if (_lseeki64(fd, offset, SEEK_SET) < 0) return -1;
+  return _locking(fd, mode, count);
+}
+
+// Positioned reads and writes by the runtime's own calls, so that its view
+// of the descriptor stays right: a seek and the transfer.
+long backend_pread(int fd, void* buf, size_t count, int64_t offset) {
+  begin();
+  if (_lseeki64(fd, offset, SEEK_SET) < 0) return -1;
+  return _read(fd, buf, static_cast<unsigned>(count));
+}
+
+long backend_pwrite(int fd, const void* buf, size_t count, int64_t offset) {
+  begin();
+  if (_lseeki64(fd, offset, SEEK_SET) < 0) return -1;
+  return _write(fd, buf, static_cast<unsigned>(count));
+}
+
+int64_t backend_file_length(int fd) {
+  begin();
+  return _filelengthi64(fd);
+}
+
 FILE* backend_fdopen(int fd, const char* mode) { return _fdopen(fd, mode); }
 
 int plat_fileno(FILE* stream) { return _fileno(stream); }

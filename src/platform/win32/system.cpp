@@ -57,6 +57,8 @@ const char* plat_char_next(const char* p) {
   return cp ? CharNextExA(static_cast<WORD>(cp), p, 0) : CharNextA(p);
 }
 
+void backend_reset_state() {}
+
 int plat_setenv(const char* name, const char* value) {
   std::string text = std::string(name) + "=" + (value ? value : "");
   return _putenv(text.c_str());
