@@ -57,17 +57,18 @@ bool worth_waiting(int status, const char* ctl_path) {
 // written.
 bool end_writer(FILE* stream) {
   bool ok = plat_fflush(stream) == 0 && !std::ferror(stream);
+  // With nothing buffered, the header is read and written in place.
+  const int fd = plat_fileno(stream);
   long end = -1;
-  ok = ok && plat_fseek(stream, 0, SEEK_END) == 0 && (end = plat_ftell(stream)) >= 0 &&
-       plat_fseek(stream, 0, SEEK_SET) == 0 &&
-       plat_fread(&data_header(), sizeof data_header(), 1, stream) == 1;
+  ok = ok && (end = plat_file_length(fd)) >= 0 &&
+       plat_pread(fd, &data_header(), sizeof data_header(), 0) == static_cast<long>(sizeof data_header());
   SlotRecord* slot = ok ? slot_of(ctl_entry()) : nullptr;
   ok = ok && slot;
   if (ok && slot->data_length < 0) {
     long length = std::max(0L, end - static_cast<long>(slot->data_offset));
     slot->data_length = static_cast<int32_t>(length);
     ctl_entry().size = slot->data_length;
-    ok = write_data_header(stream) && plat_fflush(stream) == 0;
+    ok = plat_pwrite(fd, &data_header(), sizeof data_header(), 0) == static_cast<long>(sizeof data_header());
   }
   if (!ok) {
     plat_fdiscard(stream);
@@ -112,7 +113,7 @@ int abandon_creation(FILE* ctl, long pos, const PendingCreation& p, const char* 
   int status = CLASSIC_IO_ERROR;
   int fd = open_slot(ctl_path, pattern, &entry, &slot, &status);
   if (fd < 0) return status;
-  long size = plat_lseek(fd, 0, SEEK_END);
+  long size = plat_file_length(fd);
   long length = std::max(0L, size - static_cast<long>(slot->data_offset));
   slot->data_length = static_cast<int32_t>(length);
   slot->flags |= ENTRY_DELETED;

@@ -149,7 +149,7 @@ int take_next_slot(FILE** stream, int s, const char* ctl_path, uint32_t now, int
   if (!open_data_stream(stream)) return CLASSIC_IO_ERROR;
   long file_size = -1;
   if (plat_fread(&data_header(), sizeof data_header(), 1, *stream) != 1 ||
-      plat_fseek(*stream, 0, SEEK_END) != 0 || (file_size = plat_ftell(*stream)) < 0) {
+      (file_size = plat_file_length(plat_fileno(*stream))) < 0) {
     close_data(stream);
     return CLASSIC_IO_ERROR;
   }

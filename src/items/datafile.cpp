@@ -153,7 +153,7 @@ int open_slot(const char* ctl_path, const char* pattern, const CtlEntry* entry, 
   int fd = plat_sopen(translated_path(), CLASSIC_O_RDWR | CLASSIC_O_BINARY, PLAT_SH_DENYNO,
                       CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
   if (fd < 0) return -1;
-  if (plat_read(fd, &data_header(), DATA_HEADER_SIZE) != DATA_HEADER_SIZE) {
+  if (plat_pread(fd, &data_header(), DATA_HEADER_SIZE, 0) != DATA_HEADER_SIZE) {
     plat_close(fd);
     return -1;
   }
@@ -165,8 +165,10 @@ int check_item_place(FILE* stream, const CtlEntry& entry) {
   const SlotRecord* slot = slot_of(entry);
   if (!slot) return CLASSIC_IO_ERROR;
   if (std::strncmp(slot->name, entry.name, ITEM_NAME_SIZE) != 0) return CLASSIC_NOT_FOUND;
-  long size = -1;
-  if (plat_fseek(stream, 0, SEEK_END) != 0 || (size = plat_ftell(stream)) < 0) return CLASSIC_IO_ERROR;
+  // The length from the file itself: the stream stays where it is, with
+  // what it has read.
+  long size = plat_file_length(plat_fileno(stream));
+  if (size < 0) return CLASSIC_IO_ERROR;
   int64_t begin = slot->data_offset;
   int64_t end = begin + slot->data_length;
   if (begin < DATA_HEADER_SIZE || slot->data_length < 0 || slot->data_length != entry.size || end > size) {
@@ -182,8 +184,7 @@ int check_item_place(FILE* stream, const CtlEntry& entry) {
 }
 
 int write_slot(int fd) {
-  bool written = plat_lseek(fd, 0, SEEK_SET) == 0 &&
-                 plat_write(fd, &data_header(), DATA_HEADER_SIZE) == DATA_HEADER_SIZE;
+  bool written = plat_pwrite(fd, &data_header(), DATA_HEADER_SIZE, 0) == DATA_HEADER_SIZE;
   plat_close(fd);
   return written ? CLASSIC_OK : CLASSIC_IO_ERROR;
 }

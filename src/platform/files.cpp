@@ -3,7 +3,9 @@
 // next (the call, the path the OS saw, the OS error and its text).  The
 // streams of control, data and log files are read and written here too, so
 // that their failures are noted alike.
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "classic.h"
@@ -50,9 +52,17 @@ const char* path_of(int fd) {
   return f.fd == fd ? f.path : nullptr;
 }
 
+// Drops what was read ahead for stream: its file may change once it is
+// closed, and another stream may get its address.
+void forget_read_ahead(FILE* stream) {
+  PlatReadAhead& a = platform_state().ahead;
+  if (a.stream == stream) a.stream = nullptr;
+}
+
 void forget(int fd) {
   PlatOpenFile& f = slot_of(fd);
   if (f.fd == fd) {
+    if (f.direct) forget_read_ahead(f.direct);
     f.fd = -1;
     f.direct = nullptr;
   }
@@ -178,6 +188,30 @@ int plat_locking(int fd, int mode, long count) {
   int r = backend_locking(fd, mode, count);
   if (r != 0) note_fd_failure(mode == PLAT_LK_UNLCK ? "unlock" : "lock", fd);
   return r;
+}
+
+long plat_pread(int fd, void* buf, size_t count, long offset) {
+  counted("read");
+  long n = backend_pread(fd, buf, count, offset);
+  if (n < 0) note_fd_failure("read", fd);
+  return n;
+}
+
+long plat_pwrite(int fd, const void* buf, size_t count, long offset) {
+  long n = faulted("write") ? -1 : backend_pwrite(fd, buf, count, offset);
+  if (n < 0 || static_cast<size_t>(n) < count) {
+    // A short write is a full disk that has not said so yet.
+    if (n >= 0) errno = ENOSPC;
+    note_fd_failure("write", fd);
+  }
+  return n;
+}
+
+long plat_file_length(int fd) {
+  counted("length");
+  int64_t n = backend_file_length(fd);
+  if (n < 0) note_fd_failure("seek", fd);
+  return n > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<long>(n);
 }
 
 int plat_locking_at(int fd, int mode, long offset, long count) {
@@ -318,6 +352,7 @@ FILE* plat_fdopen_direct(int fd, const char* mode) {
   if (f.fd == fd) {
     f.direct = stream;
     f.where = 0;
+    forget_read_ahead(stream);
   }
   return stream;
 }
@@ -344,17 +379,70 @@ size_t direct_transfer(PlatOpenFile& f, char* read_to, const char* write_from, s
   return done;
 }
 
+// Reads bytes at the direct stream's position.  A read that starts where
+// the last one ended is served from, or reads, a block ahead; any other is
+// made as asked, so that the probes of a binary search read no more than
+// their window.  The file cannot change under a direct stream between its
+// own writes: its session holds it exclusively.
+size_t read_through(PlatOpenFile& f, char* out, size_t bytes, bool* failed) {
+  PlatReadAhead& a = platform_state().ahead;
+  if (a.stream != f.direct) a = PlatReadAhead{f.direct, a.bytes, 0, 0, -1, 0};
+  const int64_t held_end = a.start + static_cast<int64_t>(a.length);
+  size_t done = 0;
+  *failed = false;
+  while (done < bytes) {
+    if (a.length && f.where >= a.start && f.where < held_end) {
+      size_t n = std::min(bytes - done, static_cast<size_t>(held_end - f.where));
+      std::memcpy(out + done, a.bytes + (f.where - a.start), n);
+      done += n;
+      f.where += n;
+      continue;
+    }
+    const bool sequential = f.where == a.last_end || (a.length && f.where == held_end);
+    counted("read");
+    if (!sequential || bytes - done >= PLAT_READ_AHEAD_MAX) {
+      a.next = 0;
+      done += direct_transfer(f, out + done, nullptr, bytes - done, failed);
+      break;
+    }
+    if (!a.bytes && !(a.bytes = static_cast<char*>(std::malloc(PLAT_READ_AHEAD_MAX)))) {
+      done += direct_transfer(f, out + done, nullptr, bytes - done, failed);
+      break;
+    }
+    a.next = std::min(PLAT_READ_AHEAD_MAX, std::max(a.next * 2, static_cast<size_t>(16 * 1024)));
+    long n = backend_pread(f.fd, a.bytes, a.next, f.where);
+    if (n <= 0) {
+      *failed = n < 0;
+      a.length = 0;
+      break;
+    }
+    a.start = f.where;
+    a.length = static_cast<size_t>(n);
+    if (static_cast<size_t>(n) < a.next && static_cast<size_t>(n) < bytes - done) {
+      // The file ends inside this block: serve what there is and stop.
+      std::memcpy(out + done, a.bytes, static_cast<size_t>(n));
+      done += static_cast<size_t>(n);
+      f.where += n;
+      break;
+    }
+    return done + read_through(f, out + done, bytes - done, failed);
+  }
+  a.last_end = f.where;
+  return done;
+}
+
 }  // namespace
 
 size_t plat_fread(void* buf, size_t size, size_t count, FILE* stream) {
-  counted("read");
+  // A direct stream counts the reads that reach the OS.
   if (PlatOpenFile* f = direct_of(stream)) {
     if (size == 0 || count == 0) return 0;
     bool failed = false;
-    size_t got = direct_transfer(*f, static_cast<char*>(buf), nullptr, size * count, &failed);
+    size_t got = read_through(*f, static_cast<char*>(buf), size * count, &failed);
     if (failed) note_stream_failure("read", stream);
     return got / size;
   }
+  counted("read");
   size_t n = std::fread(buf, size, count, stream);
   if (n < count && std::ferror(stream)) note_stream_failure("read", stream);
   return n;
@@ -367,6 +455,7 @@ size_t plat_fwrite(const void* buf, size_t size, size_t count, FILE* stream) {
       return 0;
     }
     if (size == 0 || count == 0) return 0;
+    forget_read_ahead(stream);
     bool failed = false;
     size_t put = direct_transfer(*f, nullptr, static_cast<const char*>(buf), size * count, &failed);
     if (put < size * count) {

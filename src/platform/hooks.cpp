@@ -23,7 +23,9 @@ void plat_set_hooks(const plat_hooks* hooks) { g_platform.hooks = hooks ? *hooks
 void plat_set_codepage(unsigned cp) { g_platform.codepage = cp; }
 
 void plat_reset_state() {
+  char* ahead = g_platform.ahead.bytes;  // kept for the next stream
   g_platform = fresh_state();
+  g_platform.ahead.bytes = ahead;
   backend_reset_state();
 }
 

@@ -52,6 +52,14 @@ int plat_chsize(int fd, long size);
 // Locks belong to the open file and go with its close or its process.
 int plat_locking(int fd, int mode, long count);
 
+// Reads or writes count bytes at offset, wherever the descriptor stands
+// (where the OS allows, its position is left alone): the bytes moved, or -1.
+// A stream on the descriptor must have nothing buffered.
+long plat_pread(int fd, void* buf, size_t count, long offset);
+long plat_pwrite(int fd, const void* buf, size_t count, long offset);
+// The length of the open file, or -1.
+long plat_file_length(int fd);
+
 // Locks or unlocks count bytes from offset, wherever the descriptor stands.
 int plat_locking_at(int fd, int mode, long offset, long count);
 

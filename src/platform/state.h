@@ -18,6 +18,21 @@ struct PlatOpenFile {
   char path[PLAT_CAUSE_PATH_SIZE];
 };
 
+// What a direct stream read ahead: reads that follow one another read more
+// of the file at once (twice as much each time, up to PLAT_READ_AHEAD_MAX
+// bytes), so that a scan of a whole control file takes a few calls.  Kept
+// for one stream at a time; any write through it drops what was read.
+constexpr size_t PLAT_READ_AHEAD_MAX = 256 * 1024;
+
+struct PlatReadAhead {
+  FILE* stream;
+  char* bytes;       // PLAT_READ_AHEAD_MAX of them, allocated when first needed
+  int64_t start;     // the file offset of bytes[0]
+  size_t length;     // the bytes held
+  int64_t last_end;  // where the stream's last read ended
+  size_t next;       // how much the next read ahead reads
+};
+
 struct PlatformState {
   // The calls a test replaced (null members keep the real ones).
   plat_hooks hooks;
@@ -27,6 +42,7 @@ struct PlatformState {
   plat_cause cause;
   bool has_cause;
   PlatOpenFile open[PLAT_OPEN_SLOTS];
+  PlatReadAhead ahead;
 };
 
 PlatformState& platform_state();

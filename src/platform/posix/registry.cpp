@@ -60,8 +60,16 @@ std::vector<std::string> split_key(const char* subkey) {
 // missing (the rest of the path then keeps the case given).
 std::string resolve_key(plat_hkey parent, const char* subkey, bool* found) {
   std::string cur = key_folder(parent);
+  const std::vector<std::string> parts = split_key(subkey);
+  // Keys named in the case they were made in are found in one call.
+  std::string whole = cur;
+  for (const std::string& part : parts) whole += "/" + part;
+  if (!parts.empty() && is_folder(whole)) {
+    *found = true;
+    return whole;
+  }
   *found = is_folder(cur);
-  for (const std::string& part : split_key(subkey)) {
+  for (const std::string& part : parts) {
     if (*found) {
       std::string actual = posix_find_in_folder(cur, part);
       if (!actual.empty() && is_folder(cur + "/" + actual)) {
@@ -110,8 +118,9 @@ bool read_all(const std::string& path, std::string* out) {
       close(fd);
       return false;
     }
-    if (n == 0) break;
     out->append(buf, static_cast<size_t>(n));
+    // A short read of a regular file is its end.
+    if (static_cast<size_t>(n) < sizeof buf) break;
   }
   close(fd);
   return true;
