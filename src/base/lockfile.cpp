@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "classic.h"
 #include "platform/platform.h"
@@ -31,7 +32,11 @@ StreamKind stream_kind(int oflag) {
 }
 
 // A folder refuses every open as a held file does; it is no file to wait for.
+// A path that ends in a separator or a drive ("c:") names a folder by its
+// text alone.
 bool is_folder(const char* path) {
+  size_t n = std::strlen(path);
+  if (n > 0 && (path[n - 1] == '\\' || path[n - 1] == '/' || path[n - 1] == ':')) return true;
   plat_stat st;
   return plat_stat32(path, &st) == 0 && st.is_dir;
 }

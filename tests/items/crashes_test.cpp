@@ -38,17 +38,11 @@ TEST_F(CrashMatrixTest, EveryCrashLeavesTheStoreSoundOrRepairable) {
   const accidents::Snapshot base = accidents::take_snapshot();
   long crashes = 0, repairs = 0;
   for (const accidents::Operation& op : accidents::operations()) {
-    accidents::restore(base);
-    reset_library_state();
-    if (op.prepare) op.prepare();
-    const accidents::Snapshot start = accidents::take_snapshot();
-    const accidents::Model before = accidents::read_model();
-    plat_test_faults(0, 0, 0);
-    ASSERT_EQ(op.run(), 1) << op.name;
-    const long calls = plat_test_fault_count();
-
+    const accidents::Start start = accidents::start_operation(op, base);
+    const accidents::Model& before = start.model;
+    const long calls = start.calls;
     for (long k = 1; k <= calls; ++k) {
-      accidents::restore(start);
+      accidents::restore(start.files);
       reset_library_state();
       {
         Helper crasher("crash_operation", {op.name, std::to_string(k)});

@@ -21,26 +21,15 @@ TEST_F(FaultTest, EveryFailedCallLeavesTheStoreSound) {
   const accidents::Snapshot base = accidents::take_snapshot();
   long runs = 0;
   for (const accidents::Operation& op : accidents::operations()) {
-    accidents::restore(base);
-    reset_library_state();
-    if (op.prepare) op.prepare();
-    const accidents::Snapshot start = accidents::take_snapshot();
-    const accidents::Model before = accidents::read_model();
-
-    // The calls the operation makes when nothing fails, and its change.
-    plat_test_faults(0, 0, 0);
-    int status = op.run();
-    const long calls = plat_test_fault_count();
-    EXPECT_EQ(status, 1) << op.name;
-    EXPECT_EQ(accidents::check_after(op, before, status), "") << op.name << " without faults";
-    ASSERT_GT(calls, 0) << op.name;
-
+    const accidents::Start start = accidents::start_operation(op, base);
+    const accidents::Model& before = start.model;
+    const long calls = start.calls;
     for (int error : {ENOSPC, EIO}) {
       for (long k = 1; k <= calls; ++k) {
-        accidents::restore(start);
+        accidents::restore(start.files);
         reset_library_state();
         plat_test_faults(k, error, 0);
-        status = op.run();
+        int status = op.run();
         std::string call = k <= plat_test_fault_count() ? plat_test_fault_calls()[k - 1] : "?";
         plat_test_faults(0, 0, 0);
         EXPECT_EQ(accidents::check_after(op, before, status), "")

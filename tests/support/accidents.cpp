@@ -12,6 +12,7 @@
 #include "errlog/errlog.h"
 #include "ctl/names.h"
 #include "items/datafile.h"
+#include "platform/testing/testing.h"
 #include "support/ctl_files.h"
 #include "support/items.h"
 #include "support/store_test.h"
@@ -90,71 +91,21 @@ void prepare_logged_in() { ASSERT_EQ(classic_login_area(kArea.c_str(), "1"), CLA
 void recover_unlock() { classic_area_unlock(kArea.c_str()); }
 void recover_lock() { classic_area_lock(0, kArea.c_str()); }
 
-Model after_create(const Model& m) {
+// The model an operation's changes leave: each key set to a value, erased
+// ("-"), given another key's value before ("=KEY") or counted up ("+1").
+Model changed(const Model& m, const std::vector<Change>& changes) {
   Model n = m;
-  n["NEW"] = "fresh bytes of NEW|0";
-  n["#items"] = "lock 0 total 10";
-  return n;
-}
-Model after_replace(const Model& m) {
-  Model n = m;
-  n["B"] = "second version of B|0";
-  return n;
-}
-Model after_rewrite(const Model& m) {
-  Model n = m;
-  n["C"] = bytes_of("c") + "|0";
-  return n;
-}
-Model after_delete(const Model& m) {
-  Model n = m;
-  n.erase("D");
-  n["#items"] = "lock 0 total 8";
-  return n;
-}
-Model after_undelete(const Model& m) {
-  Model n = m;
-  n["E"] = bytes_of("E") + "|0";
-  n["#items"] = "lock 0 total 10";
-  return n;
-}
-Model after_rename(const Model& m) {
-  Model n = m;
-  n["FF"] = n["F"];
-  n.erase("F");
-  return n;
-}
-Model after_attribute(const Model& m) {
-  Model n = m;
-  n["G"] = bytes_of("G") + "|7";
-  return n;
-}
-Model unchanged(const Model& m) { return m; }
-Model after_lock(const Model& m) {
-  Model n = m;
-  n["#login"] = "lock 13 total 0";
-  n["#items"] = "lock 13 total 9";
-  return n;
-}
-Model after_unlock(const Model& m) {
-  Model n = m;
-  n["#login"] = "lock 0 total 0";
-  n["#items"] = "lock 0 total 9";
-  return n;
-}
-Model after_login(const Model& m) {
-  Model n = m;
-  n["#login"] = "lock 0 total 1";
-  return n;
-}
-Model after_logout(const Model& m) {
-  Model n = m;
-  n["#login"] = "lock 0 total 0";
-  return n;
-}
-Model after_log(const Model& m) {
-  Model n = m;
-  n["#log"] = std::to_string(std::stoi(m.at("#log")) + 1);
+  for (const Change& c : changes) {
+    if (c.value == "-") {
+      n.erase(c.key);
+    } else if (c.value[0] == '=') {
+      n[c.key] = m.at(c.value.substr(1));
+    } else if (c.value == "+1") {
+      n[c.key] = std::to_string(std::stoi(m.at(c.key)) + 1);
+    } else {
+      n[c.key] = c.value;
+    }
+  }
   return n;
 }
 
@@ -235,21 +186,37 @@ void restore(const Snapshot& snapshot) {
 
 const std::vector<Operation>& operations() {
   static const std::vector<Operation> ops = {
-      {"create", nullptr, run_create, after_create, nullptr},
-      {"replace", nullptr, run_replace, after_replace, nullptr},
-      {"rewrite", nullptr, run_rewrite, after_rewrite, nullptr},
-      {"delete", nullptr, run_delete, after_delete, nullptr},
-      {"undelete", nullptr, run_undelete, after_undelete, nullptr},
-      {"rename", nullptr, run_rename, after_rename, nullptr},
-      {"attribute", nullptr, run_attribute, after_attribute, nullptr},
-      {"raw copy", nullptr, run_raw_copy, unchanged, nullptr},
-      {"area lock", nullptr, run_lock, after_lock, recover_unlock},
-      {"area unlock", prepare_locked, run_unlock, after_unlock, recover_lock},
-      {"login", nullptr, run_login, after_login, nullptr},
-      {"logout", prepare_logged_in, run_logout, after_logout, nullptr},
-      {"log record", nullptr, run_log, after_log, nullptr},
+      {"create", nullptr, run_create, {{"NEW", "fresh bytes of NEW|0"}, {"#items", "lock 0 total 10"}}, nullptr},
+      {"replace", nullptr, run_replace, {{"B", "second version of B|0"}}, nullptr},
+      {"rewrite", nullptr, run_rewrite, {{"C", bytes_of("c") + "|0"}}, nullptr},
+      {"delete", nullptr, run_delete, {{"D", "-"}, {"#items", "lock 0 total 8"}}, nullptr},
+      {"undelete", nullptr, run_undelete, {{"E", bytes_of("E") + "|0"}, {"#items", "lock 0 total 10"}}, nullptr},
+      {"rename", nullptr, run_rename, {{"FF", "=F"}, {"F", "-"}}, nullptr},
+      {"attribute", nullptr, run_attribute, {{"G", bytes_of("G") + "|7"}}, nullptr},
+      {"raw copy", nullptr, run_raw_copy, {}, nullptr},
+      {"area lock", nullptr, run_lock, {{"#login", "lock 13 total 0"}, {"#items", "lock 13 total 9"}},
+       recover_unlock},
+      {"area unlock", prepare_locked, run_unlock, {{"#login", "lock 0 total 0"}, {"#items", "lock 0 total 9"}},
+       recover_lock},
+      {"login", nullptr, run_login, {{"#login", "lock 0 total 1"}}, nullptr},
+      {"logout", prepare_logged_in, run_logout, {{"#login", "lock 0 total 0"}}, nullptr},
+      {"log record", nullptr, run_log, {{"#log", "+1"}}, nullptr},
   };
   return ops;
+}
+
+Start start_operation(const Operation& op, const Snapshot& base) {
+  restore(base);
+  reset_library_state();
+  if (op.prepare) op.prepare();
+  Start start{take_snapshot(), read_model(), 0};
+  plat_test_faults(0, 0, 0);
+  int status = op.run();
+  start.calls = plat_test_fault_count();
+  EXPECT_EQ(status, CLASSIC_OK) << op.name;
+  EXPECT_GT(start.calls, 0) << op.name;
+  EXPECT_EQ(check_after(op, start.model, status), "") << op.name << " without accidents";
+  return start;
 }
 
 const Operation* find_operation(const std::string& name) {
@@ -260,7 +227,7 @@ const Operation* find_operation(const std::string& name) {
 }
 
 std::string check_after(const Operation& op, const Model& before, int status) {
-  Model wanted = op.after(before);
+  Model wanted = changed(before, op.changes);
   std::vector<std::string> touched = differing(before, wanted);
   Model now = read_model();
   std::ostringstream wrong;
@@ -289,7 +256,7 @@ std::string check_after(const Operation& op, const Model& before, int status) {
   }
   if (!op.recover || status == CLASSIC_OK) {
     int probe = put_item(kPieceCtl, "PROBE", "probe bytes");
-    if (probe != CLASSIC_OK && !(status == CLASSIC_OK && op.after == after_lock)) {
+    if (probe != CLASSIC_OK && !(status == CLASSIC_OK && std::string(op.name) == "area lock")) {
       wrong << "a new item cannot be made: status " << probe << "; ";
     } else if (probe == CLASSIC_OK && get_item(kPieceCtl, "PROBE") != "probe bytes") {
       wrong << "a new item does not read back; ";

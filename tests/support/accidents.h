@@ -23,18 +23,35 @@ using Snapshot = std::map<std::string, std::string>;
 Snapshot take_snapshot();
 void restore(const Snapshot& snapshot);
 
+// A change of one key of the model: its new value, "-" (erased), "=KEY"
+// (the value KEY had before) or "+1" (a count one up).
+struct Change {
+  std::string key;
+  std::string value;
+};
+
 // An operation of the matrices.  prepare (may be null) runs before the
-// snapshot; run makes the change and returns its status; after is the model
-// the change leaves; recover (may be null) is what a keeper runs after a
+// snapshot; run makes the change and returns its status; changes are what
+// it does to the model; recover (may be null) is what a keeper runs after a
 // failure that may leave the operation half done (an area lock).
 struct Operation {
   const char* name;
   void (*prepare)();
   int (*run)();
-  Model (*after)(const Model& before);
+  std::vector<Change> changes;
   void (*recover)();
 };
 const std::vector<Operation>& operations();
+
+// The store put back to base and op prepared: the files and the model as op
+// finds them, and the calls op makes that change a file when nothing fails
+// (op is run once to count them, and must succeed).
+struct Start {
+  Snapshot files;
+  Model model;
+  long calls = 0;
+};
+Start start_operation(const Operation& op, const Snapshot& base);
 const Operation* find_operation(const std::string& name);
 
 // Checks the store after op ran into an accident: the keys op touches hold
