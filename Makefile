@@ -9,7 +9,8 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 PACKAGES := cmake make g++ libboost-dev googletest libgtest-dev libgmock-dev \
 	libbenchmark-dev g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 \
-	libcli11-dev nlohmann-json3-dev help2man pkg-config
+	libcli11-dev nlohmann-json3-dev help2man pkg-config \
+	nfs-ganesha nfs-ganesha-vfs libnfs-dev libfuse3-dev fuse3
 # The x86 DLL's tests run under wine32 where the kernel runs 32-bit x86 code;
 # elsewhere that build is checked by its export table alone.
 X86_RUNS := $(shell /lib32/ld-linux.so.2 --version >/dev/null 2>&1 && echo yes)
@@ -25,6 +26,9 @@ WINE_PREFIX32 := $(abspath $(BUILD))/wineprefix32
 
 all: native
 
+# Missing packages install with service starts refused (policy-rc.d answers
+# 101 meanwhile, and what was there before comes back): the NFS server of the
+# NFS tests runs only inside those tests, never as a service.
 deps:
 	@missing=""; for p in $(PACKAGES); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
@@ -33,6 +37,11 @@ deps:
 	  echo "installing:$$missing"; \
 	  if [ "$$(id -u)" != 0 ]; then echo "run as root to install packages" >&2; exit 1; fi; \
 	  export DEBIAN_FRONTEND=noninteractive; \
+	  guard=/usr/sbin/policy-rc.d; saved=""; \
+	  if [ -e $$guard ]; then saved=$$(mktemp); cp -p $$guard $$saved; fi; \
+	  restore() { if [ -n "$$saved" ]; then mv -f $$saved $$guard; else rm -f $$guard; fi; }; \
+	  trap restore EXIT; \
+	  printf '#!/bin/sh\nexit 101\n' >$$guard; chmod 755 $$guard; \
 	  case "$$missing" in *:i386*) \
 	    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386;; esac; \
 	  apt-get update -qq && apt-get install -y -qq --no-install-recommends $$missing >/dev/null; \
@@ -56,11 +65,15 @@ win32: deps
 	  -DCLASSIC_TESTS=$(if $(X86_RUNS),ON,OFF) -DCLASSIC_WINE_PREFIX=$(WINE_PREFIX32)
 	cmake --build $(BUILD)/win32 -j$(JOBS)
 
+# The NFS tests (tests/nfs) run where the share can be had; elsewhere one
+# line says why they were skipped.
+NFS_SKIPPED = grep -m1 -o 'NFS tests skipped: .*' Testing/Temporary/LastTest.log || true
+
 test-native: native
-	cd $(BUILD)/native && ctest --output-on-failure -j$(JOBS)
+	cd $(BUILD)/native && ctest --output-on-failure -j$(JOBS); status=$$?; $(NFS_SKIPPED); exit $$status
 
 test-asan: asan
-	cd $(BUILD)/asan && ctest --output-on-failure -j$(JOBS)
+	cd $(BUILD)/asan && ctest --output-on-failure -j$(JOBS); status=$$?; $(NFS_SKIPPED); exit $$status
 
 # The x86 tests share the prefix's C:\userroot and drives: they run one at a
 # time, as the x64 ones do.

@@ -1,14 +1,32 @@
 // Files on Linux with the sharing rules of Windows.
 //
-// Share modes are flock() locks on the open file: an open that denies
-// everybody else (_SH_DENYRW) takes an exclusive flock, every other open a
-// shared one, both without waiting, so a conflicting open fails at once with
-// EACCES, from another process and from a second open in the same process.
-// Byte locks (_locking) are open-file-description locks (F_OFD_SETLK): they
-// belong to the open file, never block, and go with its close or with the
-// death of its process.  On Linux the two kinds of lock do not interact.
+// Share modes and byte locks are both open-file-description locks (fcntl
+// F_OFD_SETLK): they belong to the open file, never block, and go with its
+// close or with the death of its process.  Byte locks (_locking) lie where
+// the caller puts them, within the first 4 GiB.  Share modes lie on a byte
+// of their own far past that, the share byte: an open that denies everybody
+// else (_SH_DENYRW) holds it with a write lock, every other open with a read
+// lock.  So the two kinds never meet, neither on a local file system nor on
+// a network file system that carries both to its server as byte-range locks
+// (NFS, SMB), where a whole-file lock such as flock() would meet every byte
+// lock of every other open.
+//
+// A write lock needs a descriptor open for writing and a read lock one open
+// for reading: an open that denies others but only reads, or that shares
+// but only writes, is made for reading and writing underneath when the file
+// allows it, and its reads or writes are refused as the access asked for
+// would refuse them.
+//
+// A file is removed or renamed while its share byte is held as an open
+// denying others would hold it, so that no open slips in between the check
+// and the change; an open checks, once it holds the share byte, that its
+// path still names the file it opened.  A rename never replaces its target:
+// renameat2(RENAME_NOREPLACE) where the file system has it, otherwise a
+// step that the file system (or the server) decides at once: link() to the
+// new name and unlink() of the old one for a file, mkdir() of the new name
+// and a rename onto that empty folder for a folder.
 #include <fcntl.h>
-#include <sys/file.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,10 +34,12 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "classic.h"
 #include "platform/backend.h"
 #include "platform/platform.h"
+#include "platform/posix/posix_files.h"
 #include "platform/posix/posix_paths.h"
 
 namespace {
@@ -33,6 +53,14 @@ constexpr const char* kByteHeld = "byte locked by another program";
 constexpr const char* kTargetExists = "the new name exists";
 constexpr const char* kFolder = "is a folder";
 
+// The share byte: 2^62, past every offset a Windows file reaches and within
+// the lock range of every file system and lock protocol.
+constexpr off_t kShareByte = off_t{1} << 62;
+
+// An open checks that its path still names its file this many times before
+// it takes the file for one that keeps being replaced (EACCES).
+constexpr int kOpenAttempts = 4;
+
 // A failure with errno err and its reason.
 int refuse(int err, const char* reason) {
   g_reason = reason;
@@ -40,14 +68,106 @@ int refuse(int err, const char* reason) {
   return -1;
 }
 
-// True when another open of the regular file at native holds it in a way
-// that Windows would not let us remove or rename it past.
-bool held_elsewhere(const std::string& native) {
-  int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-  if (fd < 0) return false;
-  bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+// Closes fd, keeping errno.
+void close_quietly(int fd) {
+  int err = errno;
   close(fd);
-  return held;
+  errno = err;
+}
+
+// The access a descriptor was asked for where the OS descriptor grants more,
+// by descriptor: kAsOpened, or the one access left.  It describes open
+// descriptors, so a reset of the seam's state leaves it as it is.
+enum Narrowed : unsigned char { kAsOpened, kReadOnly, kWriteOnly };
+
+std::vector<Narrowed>& narrowed() {
+  static auto* table = new std::vector<Narrowed>;  // never destroyed: closes may come late
+  return *table;
+}
+
+void set_narrowed(int fd, Narrowed n) {
+  std::vector<Narrowed>& t = narrowed();
+  if (static_cast<size_t>(fd) >= t.size()) {
+    if (n == kAsOpened) return;
+    t.resize(static_cast<size_t>(fd) + 1, kAsOpened);
+  }
+  t[static_cast<size_t>(fd)] = n;
+}
+
+Narrowed narrowed_of(int fd) {
+  const std::vector<Narrowed>& t = narrowed();
+  return fd >= 0 && static_cast<size_t>(fd) < t.size() ? t[static_cast<size_t>(fd)] : kAsOpened;
+}
+
+// Takes (F_RDLCK, F_WRLCK) or lets go (F_UNLCK) of count bytes from start
+// for the open file, without waiting: 0, or -1 with errno.
+int lock_bytes(int fd, short type, off_t start, off_t count) {
+  struct flock fl;
+  std::memset(&fl, 0, sizeof fl);
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = start;
+  fl.l_len = count;
+  return fcntl(fd, F_OFD_SETLK, &fl);
+}
+
+bool refused_lock(int err) { return err == EAGAIN || err == EACCES; }
+
+// True when an open for more access than asked was refused for want of a
+// right that the open asked for would not need.
+bool lacks_right(int err) { return err == EACCES || err == EPERM || err == EROFS || err == ETXTBSY; }
+
+// True when path names the file open as fd.
+bool names_file(int fd, const std::string& path) {
+  struct stat open_st, path_st;
+  return fstat(fd, &open_st) == 0 && stat(path.c_str(), &path_st) == 0 &&
+         open_st.st_dev == path_st.st_dev && open_st.st_ino == path_st.st_ino;
+}
+
+bool same_entry(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return lstat(a.c_str(), &sa) == 0 && lstat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+constexpr int kHeld = -2;
+
+// Opens the regular file at native and holds its share byte as an open
+// denying everybody else would, so that no other open can begin while the
+// file is removed or renamed: the descriptor, kHeld when another open holds
+// the file, or -1 with errno when it cannot be opened (nothing is held then).
+// A file that may not be written can only be held for reading: other opens
+// that deny others are kept out, and one that shares is found where the
+// file system answers F_OFD_GETLK.
+int hold_exclusively(const std::string& native) {
+  short type = F_WRLCK;
+  int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+  int fd = open(native.c_str(), flags | O_RDWR);
+  if (fd < 0 && lacks_right(errno)) {
+    type = F_RDLCK;
+    fd = open(native.c_str(), flags | O_RDONLY);
+  }
+  if (fd < 0) return -1;
+  if (type == F_RDLCK) {
+    struct flock fl;
+    std::memset(&fl, 0, sizeof fl);
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = kShareByte;
+    fl.l_len = 1;
+    if (fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK) {
+      close(fd);
+      return kHeld;
+    }
+  }
+  if (lock_bytes(fd, type, kShareByte, 1) != 0) {
+    int err = errno;
+    close(fd);
+    if (refused_lock(err)) return kHeld;
+    errno = err;
+    return -1;
+  }
+  return fd;
 }
 
 bool is_dir(const std::string& native) {
@@ -55,9 +175,71 @@ bool is_dir(const std::string& native) {
   return stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool is_file(const std::string& native) {
+// "Check, then rename": for file systems that have neither a rename that
+// refuses an existing target nor hard links (some SMB servers); not atomic
+// between clients.
+int check_then_rename(const std::string& src, const std::string& dst) {
   struct stat st;
-  return stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  if (lstat(dst.c_str(), &st) == 0) return refuse(EACCES, kTargetExists);
+  return rename(src.c_str(), dst.c_str()) == 0 ? 0 : -1;
+}
+
+// True when dst is src with its last name in another case.
+bool case_change(const std::string& src, const std::string& dst) {
+  size_t a = src.rfind('/'), b = dst.rfind('/');
+  a = a == std::string::npos ? 0 : a + 1;
+  b = b == std::string::npos ? 0 : b + 1;
+  return src.compare(0, a, dst, 0, b) == 0 && strcasecmp(src.c_str() + a, dst.c_str() + b) == 0;
+}
+
+// A target that exists: the source itself when only the case of its name
+// changes on a file system that ignores case, which a plain rename renames;
+// anything else is refused.
+int target_exists(const std::string& src, const std::string& dst) {
+  if (case_change(src, dst) && same_entry(src, dst)) return rename(src.c_str(), dst.c_str()) == 0 ? 0 : -1;
+  return refuse(EACCES, kTargetExists);
+}
+
+// A file: link() to the new name fails at the server when the name exists;
+// the old name goes after it.  Without hard links, check, then rename.
+int move_file(const std::string& src, const std::string& dst) {
+  if (link(src.c_str(), dst.c_str()) == 0) {
+    if (unlink(src.c_str()) == 0) return 0;
+    int err = errno;
+    unlink(dst.c_str());
+    errno = err;
+    return -1;
+  }
+  if (errno == EEXIST) return target_exists(src, dst);
+  if (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS || errno == EMLINK) {
+    return check_then_rename(src, dst);
+  }
+  return -1;
+}
+
+// A folder: mkdir() of the new name fails at the server when the name
+// exists; the folder is then renamed onto that empty folder of ours, which a
+// rename may replace.  Anything put into it meanwhile makes the rename fail
+// (the folder of ours is left to its contents).
+int move_folder(const std::string& src, const std::string& dst) {
+  if (mkdir(dst.c_str(), 0700) != 0) {
+    if (errno == EEXIST) return target_exists(src, dst);
+    return -1;
+  }
+  if (rename(src.c_str(), dst.c_str()) == 0) return 0;
+  int err = errno;
+  rmdir(dst.c_str());
+  if (err == ENOTEMPTY || err == EEXIST) return refuse(EACCES, kTargetExists);
+  errno = err;
+  return -1;
+}
+
+int rename_no_replace(const std::string& src, const std::string& dst, bool folder) {
+  if (renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno == EEXIST || errno == ENOTEMPTY) return target_exists(src, dst);
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return -1;
+  // No such rename here (NFS among others).
+  return folder ? move_folder(src, dst) : move_file(src, dst);
 }
 
 }  // namespace
@@ -72,55 +254,89 @@ std::string backend_registry_error_text(long) { return std::strerror(errno); }
 
 int backend_sopen(const char* path, int oflag, int shflag, int pmode) {
   std::string native = posix_map_path(path);
-  int flags = O_CLOEXEC;
+  int asked;
   switch (oflag & 3) {
-    case CLASSIC_O_RDONLY: flags |= O_RDONLY; break;
-    case CLASSIC_O_WRONLY: flags |= O_WRONLY; break;
-    default: flags |= O_RDWR; break;
+    case CLASSIC_O_RDONLY: asked = O_RDONLY; break;
+    case CLASSIC_O_WRONLY: asked = O_WRONLY; break;
+    default: asked = O_RDWR; break;
   }
+  int flags = O_CLOEXEC;
   if (oflag & CLASSIC_O_APPEND) flags |= O_APPEND;
   if (oflag & CLASSIC_O_CREAT) {
     flags |= O_CREAT;
     if (oflag & CLASSIC_O_EXCL) flags |= O_EXCL;
   }
   mode_t mode = (pmode & CLASSIC_S_IWRITE) ? 0666 : 0444;
-  int fd = open(native.c_str(), flags, mode);
-  if (fd < 0) {
-    if (errno == EISDIR) return refuse(EACCES, kFolder);  // Windows refuses folders so
-    return -1;
+  short share = (shflag == PLAT_SH_DENYRW) ? F_WRLCK : F_RDLCK;
+  bool widen = (share == F_WRLCK && asked == O_RDONLY) || (share == F_RDLCK && asked == O_WRONLY);
+
+  for (int attempt = 1;; ++attempt) {
+    int fd = widen ? open(native.c_str(), flags | O_RDWR, mode) : -1;
+    bool widened = fd >= 0;
+    if (!widened && (!widen || lacks_right(errno))) fd = open(native.c_str(), flags | asked, mode);
+    if (fd < 0) {
+      if (errno == EISDIR) return refuse(EACCES, kFolder);  // Windows refuses folders so
+      return -1;
+    }
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      close(fd);
+      return refuse(EACCES, kFolder);
+    }
+    // Without the right the share byte needs, the lock this descriptor can
+    // take: a read lock keeps out opens denying others, a write lock keeps
+    // out every other open.
+    short type = widen && !widened ? (asked == O_RDONLY ? F_RDLCK : F_WRLCK) : share;
+    if (lock_bytes(fd, type, kShareByte, 1) != 0) {
+      int err = errno;
+      close(fd);
+      if (refused_lock(err)) return refuse(EACCES, kHeldElsewhere);
+      errno = err;
+      return -1;
+    }
+    // Removed or renamed between the open and the lock: the open comes after
+    // that change, as on Windows, and is made again.
+    if (!names_file(fd, native)) {
+      close(fd);
+      if (attempt == kOpenAttempts) return refuse(EACCES, kHeldElsewhere);
+      continue;
+    }
+    // Truncation waits until the share mode is granted, so that a refused
+    // open never touches a file that somebody else holds.
+    if ((oflag & CLASSIC_O_TRUNC) && ftruncate(fd, 0) != 0) {
+      close_quietly(fd);
+      return -1;
+    }
+    set_narrowed(fd, !widened ? kAsOpened : asked == O_RDONLY ? kReadOnly : kWriteOnly);
+    return fd;
   }
-  struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    close(fd);
-    return refuse(EACCES, kFolder);
-  }
-  int how = (shflag == PLAT_SH_DENYRW) ? LOCK_EX : LOCK_SH;
-  if (flock(fd, how | LOCK_NB) != 0) {
-    int err = errno;
-    close(fd);
-    if (err == EWOULDBLOCK) return refuse(EACCES, kHeldElsewhere);
-    errno = err;
-    return -1;
-  }
-  // Truncation waits until the share mode is granted, so that a refused open
-  // never touches a file that somebody else holds.
-  if ((oflag & CLASSIC_O_TRUNC) && ftruncate(fd, 0) != 0) {
-    int err = errno;
-    close(fd);
-    errno = err;
-    return -1;
-  }
-  return fd;
 }
 
-int backend_close(int fd) { return close(fd); }
+int backend_close(int fd) {
+  set_narrowed(fd, kAsOpened);
+  return close(fd);
+}
+
+bool posix_may_read(int fd) {
+  if (narrowed_of(fd) != kWriteOnly) return true;
+  errno = EBADF;
+  return false;
+}
+
+bool posix_may_write(int fd) {
+  if (narrowed_of(fd) != kReadOnly) return true;
+  errno = EBADF;
+  return false;
+}
 
 int backend_read(int fd, void* buf, unsigned count) {
+  if (!posix_may_read(fd)) return -1;
   ssize_t n = read(fd, buf, count);
   return static_cast<int>(n);
 }
 
 int backend_write(int fd, const void* buf, unsigned count) {
+  if (!posix_may_write(fd)) return -1;
   ssize_t n = write(fd, buf, count);
   return static_cast<int>(n);
 }
@@ -131,7 +347,10 @@ long backend_lseek(int fd, long offset, int whence) {
 
 int backend_commit(int fd) { return fsync(fd); }
 
-int backend_chsize(int fd, long size) { return ftruncate(fd, static_cast<off_t>(size)); }
+int backend_chsize(int fd, long size) {
+  if (!posix_may_write(fd)) return -1;
+  return ftruncate(fd, static_cast<off_t>(size));
+}
 
 int backend_locking(int fd, int mode, long count) {
   off_t pos = lseek(fd, 0, SEEK_CUR);
@@ -140,21 +359,23 @@ int backend_locking(int fd, int mode, long count) {
 }
 
 int backend_locking_at(int fd, int mode, int64_t offset, long count, int writable) {
-  struct flock fl;
-  std::memset(&fl, 0, sizeof fl);
-  fl.l_whence = SEEK_SET;
-  fl.l_start = static_cast<off_t>(offset);
-  fl.l_len = count;
-  if (mode == PLAT_LK_UNLCK) {
-    fl.l_type = F_UNLCK;
-  } else {
-    // A write lock needs a descriptor open for writing; a read-only one takes
-    // a read lock, which still keeps every writer's lock out.
-    if (writable < 0) writable = (fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDONLY;
-    fl.l_type = writable ? F_WRLCK : F_RDLCK;
+  // The share byte belongs to the share mode.
+  if (count < 0 || offset < 0 || offset >= kShareByte || count > kShareByte - offset) {
+    errno = EINVAL;
+    return -1;
   }
-  if (fcntl(fd, F_OFD_SETLK, &fl) != 0) {
-    if (errno == EAGAIN) return refuse(EACCES, kByteHeld);
+  short type = F_UNLCK;
+  if (mode != PLAT_LK_UNLCK) {
+    // A write lock needs a descriptor open for writing; a read-only one takes
+    // a read lock, which still keeps every writer's lock out.  An open asked
+    // for reading only and made for writing too underneath takes write locks
+    // as Windows, whose byte locks are all exclusive.
+    if (narrowed_of(fd) == kReadOnly) writable = 1;
+    if (writable < 0) writable = (fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDONLY;
+    type = writable ? F_WRLCK : F_RDLCK;
+  }
+  if (lock_bytes(fd, type, static_cast<off_t>(offset), count) != 0) {
+    if (refused_lock(errno)) return refuse(EACCES, kByteHeld);
     return -1;
   }
   return 0;
@@ -191,8 +412,12 @@ int backend_stat32(const char* path, plat_stat* out) {
 int backend_unlink(const char* path) {
   std::string native = posix_map_path(path);
   if (is_dir(native)) return refuse(EACCES, kFolder);
-  if (is_file(native) && held_elsewhere(native)) return refuse(EACCES, kHeldElsewhere);
-  return unlink(native.c_str()) == 0 ? 0 : -1;
+  struct stat st;
+  int hold = lstat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? hold_exclusively(native) : -1;
+  if (hold == kHeld) return refuse(EACCES, kHeldElsewhere);
+  int r = unlink(native.c_str()) == 0 ? 0 : -1;
+  if (hold >= 0) close_quietly(hold);
+  return r;
 }
 
 int backend_remove(const char* path) { return backend_unlink(path); }
@@ -201,20 +426,16 @@ int backend_rename(const char* from, const char* to) {
   std::string src = posix_map_path(from);
   struct stat st;
   if (lstat(src.c_str(), &st) != 0) return -1;
-  if (S_ISREG(st.st_mode) && held_elsewhere(src)) return refuse(EACCES, kHeldElsewhere);
+  int hold = S_ISREG(st.st_mode) ? hold_exclusively(src) : -1;
+  if (hold == kHeld) return refuse(EACCES, kHeldElsewhere);
   std::string folder, last;
   posix_split_path(to, &folder, &last);
   std::string dst = posix_map_path(to);
   // A change of case only: the target "exists" as the source itself.
   if (dst == src) dst = folder + "/" + last;
-  if (renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno == EINVAL || errno == ENOSYS) {
-    // File systems without no-replace renames (NFS among them).
-    if (lstat(dst.c_str(), &st) == 0) return refuse(EACCES, kTargetExists);
-    return rename(src.c_str(), dst.c_str()) == 0 ? 0 : -1;
-  }
-  if (errno == EEXIST || errno == ENOTEMPTY) return refuse(EACCES, kTargetExists);
-  return -1;
+  int r = rename_no_replace(src, dst, S_ISDIR(st.st_mode));
+  if (hold >= 0) close_quietly(hold);
+  return r;
 }
 
 int backend_mkdir(const char* path) {

@@ -7,8 +7,10 @@
 #include <cerrno>
 
 #include "platform/backend.h"
+#include "platform/posix/posix_files.h"
 
 long backend_pread(int fd, void* buf, size_t count, int64_t offset) {
+  if (!posix_may_read(fd)) return -1;
   ssize_t n;
   do {
     n = pread(fd, buf, count, static_cast<off_t>(offset));
@@ -17,6 +19,7 @@ long backend_pread(int fd, void* buf, size_t count, int64_t offset) {
 }
 
 long backend_pwrite(int fd, const void* buf, size_t count, int64_t offset) {
+  if (!posix_may_write(fd)) return -1;
   ssize_t n;
   do {
     n = pwrite(fd, buf, count, static_cast<off_t>(offset));
