@@ -117,13 +117,6 @@ bool refused_lock(int err) { return err == EAGAIN || err == EACCES; }
 // right that the open asked for would not need.
 bool lacks_right(int err) { return err == EACCES || err == EPERM || err == EROFS || err == ETXTBSY; }
 
-// True when path names the file open as fd.
-bool names_file(int fd, const std::string& path) {
-  struct stat open_st, path_st;
-  return fstat(fd, &open_st) == 0 && stat(path.c_str(), &path_st) == 0 &&
-         open_st.st_dev == path_st.st_dev && open_st.st_ino == path_st.st_ino;
-}
-
 bool same_entry(const std::string& a, const std::string& b) {
   struct stat sa, sb;
   return lstat(a.c_str(), &sa) == 0 && lstat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
@@ -253,7 +246,12 @@ const char* backend_failure_reason() {
 std::string backend_registry_error_text(long) { return std::strerror(errno); }
 
 int backend_sopen(const char* path, int oflag, int shflag, int pmode) {
-  std::string native = posix_map_path(path);
+  // An existing file is most often named in the case it was made in: an open
+  // that creates nothing tries that name first and searches for the name in
+  // another case only when it is not there.
+  bool creates = (oflag & CLASSIC_O_CREAT) != 0;
+  std::string native = creates ? posix_map_path(path) : posix_map_path_as_given(path);
+  bool searched = creates;
   int asked;
   switch (oflag & 3) {
     case CLASSIC_O_RDONLY: asked = O_RDONLY; break;
@@ -274,12 +272,22 @@ int backend_sopen(const char* path, int oflag, int shflag, int pmode) {
     int fd = widen ? open(native.c_str(), flags | O_RDWR, mode) : -1;
     bool widened = fd >= 0;
     if (!widened && (!widen || lacks_right(errno))) fd = open(native.c_str(), flags | asked, mode);
+    if (fd < 0 && !searched && (errno == ENOENT || errno == ENOTDIR)) {
+      native = posix_map_path(path);
+      searched = true;
+      --attempt;
+      continue;
+    }
     if (fd < 0) {
       if (errno == EISDIR) return refuse(EACCES, kFolder);  // Windows refuses folders so
       return -1;
     }
     struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (fstat(fd, &st) != 0) {
+      close_quietly(fd);
+      return -1;
+    }
+    if (S_ISDIR(st.st_mode)) {
       close(fd);
       return refuse(EACCES, kFolder);
     }
@@ -296,7 +304,8 @@ int backend_sopen(const char* path, int oflag, int shflag, int pmode) {
     }
     // Removed or renamed between the open and the lock: the open comes after
     // that change, as on Windows, and is made again.
-    if (!names_file(fd, native)) {
+    struct stat named;
+    if (stat(native.c_str(), &named) != 0 || named.st_dev != st.st_dev || named.st_ino != st.st_ino) {
       close(fd);
       if (attempt == kOpenAttempts) return refuse(EACCES, kHeldElsewhere);
       continue;

@@ -89,17 +89,28 @@ std::vector<std::string> lexical(const std::vector<std::string>& parts, bool roo
 // long as the folders exist.  Names in the case given are the common case:
 // the whole path is tried first, then its folder, so that an existing file
 // costs one status call and a new one a search of its own folder only.
-std::string resolve(const std::string& base, const std::vector<std::string>& raw) {
+std::vector<std::string> windows_components(const std::vector<std::string>& raw) {
   std::vector<std::string> parts;
   for (const std::string& r : raw) {
     std::string part = windows_component(r);
     if (part != ".") parts.push_back(part);
   }
-  std::string folder = base;
-  for (size_t i = 0; i + 1 < parts.size(); ++i) folder += "/" + parts[i];
-  if (parts.empty()) return folder;
-  std::string whole = folder + "/" + parts.back();
+  return parts;
+}
+
+// The path with every component in the case given, found by the text alone.
+std::string as_given(const std::string& base, const std::vector<std::string>& parts) {
+  std::string whole = base;
+  for (const std::string& part : parts) whole += "/" + part;
+  return whole;
+}
+
+std::string resolve(const std::string& base, const std::vector<std::string>& raw) {
+  std::vector<std::string> parts = windows_components(raw);
+  if (parts.empty()) return base;
+  std::string whole = as_given(base, parts);
   if (exists(whole)) return whole;
+  std::string folder = whole.substr(0, whole.size() - parts.back().size() - 1);
   if (exists(folder)) {
     std::string actual = posix_find_in_folder(folder, parts.back(), false);
     return folder + "/" + (actual.empty() ? parts.back() : actual);
@@ -218,6 +229,13 @@ std::string posix_map_path(const char* path) {
   bool rooted = true;
   std::string base = path_base(path, &rest, &rooted);
   return resolve(base, lexical(components(path + rest), rooted));
+}
+
+std::string posix_map_path_as_given(const char* path) {
+  size_t rest = 0;
+  bool rooted = true;
+  std::string base = path_base(path, &rest, &rooted);
+  return as_given(base, windows_components(lexical(components(path + rest), rooted)));
 }
 
 void posix_split_path(const char* path, std::string* folder, std::string* last) {

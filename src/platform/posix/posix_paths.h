@@ -21,6 +21,9 @@ std::string posix_root_folder();
 
 // The native path for a Windows-form path.
 std::string posix_map_path(const char* path);
+// The same path with its components in the case given, without asking the
+// file system: what an open of an existing file tries first.
+std::string posix_map_path_as_given(const char* path);
 
 // Splits a Windows-form path at its last separator: the native folder and the
 // last component as given.  A path without separator lies in the current
