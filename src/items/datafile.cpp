@@ -165,12 +165,12 @@ int check_item_place(FILE* stream, const CtlEntry& entry) {
   const SlotRecord* slot = slot_of(entry);
   if (!slot) return CLASSIC_IO_ERROR;
   if (std::strncmp(slot->name, entry.name, ITEM_NAME_SIZE) != 0) return CLASSIC_NOT_FOUND;
-  // The length from the file itself: the stream stays where it is, with
-  // what it has read.
-  long size = plat_file_length(plat_fileno(stream));
-  if (size < 0) return CLASSIC_IO_ERROR;
   int64_t begin = slot->data_offset;
   int64_t end = begin + slot->data_length;
+  // The length from the file itself: the stream stays where it is, with
+  // what it has read.
+  long size = plat_file_reaching(plat_fileno(stream), end > 0x7FFFFFFF ? -1 : static_cast<long>(end));
+  if (size < 0) return CLASSIC_IO_ERROR;
   if (begin < DATA_HEADER_SIZE || slot->data_length < 0 || slot->data_length != entry.size || end > size) {
     return CLASSIC_IO_ERROR;
   }
@@ -335,11 +335,7 @@ FILE* open_data_file(int oflag, const char* mode, size_t buffer_size) {
     plat_close(fd);
     return nullptr;
   }
-  if (buffer_size) {
-    std::setvbuf(f, nullptr, _IOFBF, buffer_size);
-  } else {
-    std::setvbuf(f, nullptr, _IONBF, 0);
-  }
+  plat_setvbuf(f, buffer_size);
   return f;
 }
 

@@ -10,7 +10,10 @@
 
 #include "platform/platform.h"
 
-int backend_sopen(const char* path, int oflag, int shflag, int pmode);
+// Opens path with a share mode; *length is the file's length where the open
+// learnt it once its share mode was granted (else -1), and *alone whether
+// that share mode keeps every other open out.
+int backend_sopen(const char* path, int oflag, int shflag, int pmode, int64_t* length, bool* alone);
 int backend_close(int fd);
 int backend_read(int fd, void* buf, unsigned count);
 int backend_write(int fd, const void* buf, unsigned count);
@@ -28,6 +31,8 @@ long backend_pwrite(int fd, const void* buf, size_t count, int64_t offset);
 // The length of the open file, or -1.
 int64_t backend_file_length(int fd);
 FILE* backend_fdopen(int fd, const char* mode);
+// A stream on fd for plat_fdopen_direct: unbuffered, closing fd when closed.
+FILE* backend_fdopen_direct(int fd, const char* mode);
 int backend_remove(const char* path);
 int backend_unlink(const char* path);
 int backend_rename(const char* from, const char* to);

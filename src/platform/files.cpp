@@ -59,12 +59,20 @@ void forget_read_ahead(FILE* stream) {
   if (a.stream == stream) a.stream = nullptr;
 }
 
+// The file of fd may change its length by a call this layer does not follow.
+void forget_length(int fd) {
+  PlatOpenFile& f = slot_of(fd);
+  if (f.fd == fd) f.length = -1;
+}
+
 void forget(int fd) {
   PlatOpenFile& f = slot_of(fd);
   if (f.fd == fd) {
     if (f.direct) forget_read_ahead(f.direct);
     f.fd = -1;
     f.direct = nullptr;
+    std::free(f.buffer);
+    f.buffer = nullptr;
   }
 }
 
@@ -124,15 +132,24 @@ void plat_set_cause(const plat_cause* cause) {
 
 int plat_sopen(const char* path, int oflag, int shflag, int pmode) {
   bool fails = creates(oflag) ? faulted("open") : (counted("open"), false);
-  int fd = fails ? -1 : backend_sopen(path, oflag, shflag, pmode);
+  int64_t length = -1;
+  bool alone = false;
+  int fd = fails ? -1 : backend_sopen(path, oflag, shflag, pmode, &length, &alone);
   if (fd < 0) {
     note_file_failure("open", path);
     return fd;
   }
   PlatOpenFile& f = slot_of(fd);
+  // A buffer still here belonged to a stream closed without this layer (the
+  // descriptor is free again only once it closed): it is no longer used.
+  // One of another descriptor sharing the record stays where it is.
+  if (f.fd == fd) std::free(f.buffer);
+  f.buffer = nullptr;
   f.fd = fd;
   f.oflag = oflag;
   f.direct = nullptr;
+  f.length = alone ? length : -1;
+  f.seen = length;
   copy_text(f.path, sizeof f.path, path);
   return fd;
 }
@@ -153,6 +170,7 @@ int plat_read(int fd, void* buf, unsigned count) {
 }
 
 int plat_write(int fd, const void* buf, unsigned count) {
+  forget_length(fd);
   int n = faulted("write") ? -1 : backend_write(fd, buf, count);
   if (n < 0 || static_cast<unsigned>(n) < count) {
     // A short write is a full disk that has not said so yet.
@@ -175,6 +193,7 @@ int plat_commit(int fd) {
 }
 
 int plat_chsize(int fd, long size) {
+  forget_length(fd);
   int r = faulted("truncate") ? -1 : backend_chsize(fd, size);
   if (r != 0) note_fd_failure("truncate", fd);
   return r;
@@ -198,6 +217,7 @@ long plat_pread(int fd, void* buf, size_t count, long offset) {
 }
 
 long plat_pwrite(int fd, const void* buf, size_t count, long offset) {
+  forget_length(fd);
   long n = faulted("write") ? -1 : backend_pwrite(fd, buf, count, offset);
   if (n < 0 || static_cast<size_t>(n) < count) {
     // A short write is a full disk that has not said so yet.
@@ -208,10 +228,18 @@ long plat_pwrite(int fd, const void* buf, size_t count, long offset) {
 }
 
 long plat_file_length(int fd) {
+  const PlatOpenFile& f = slot_of(fd);
+  if (f.fd == fd && f.length >= 0) return f.length > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<long>(f.length);
   counted("length");
   int64_t n = backend_file_length(fd);
   if (n < 0) note_fd_failure("seek", fd);
   return n > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<long>(n);
+}
+
+long plat_file_reaching(int fd, long end) {
+  const PlatOpenFile& f = slot_of(fd);
+  if (f.fd == fd && end >= 0 && f.seen >= end) return end;
+  return plat_file_length(fd);
 }
 
 int plat_locking_at(int fd, int mode, long offset, long count) {
@@ -342,9 +370,29 @@ long plat_reg_set_value(plat_hkey key, const char* value, unsigned long type, co
   return r;
 }
 
+void plat_setvbuf(FILE* stream, size_t size) {
+  if (size == 0) {
+    std::setvbuf(stream, nullptr, _IONBF, 0);
+    return;
+  }
+  int fd = plat_fileno(stream);
+  PlatOpenFile& f = slot_of(fd);
+  if (f.fd == fd && !f.buffer) {
+    f.buffer = static_cast<char*>(std::malloc(size));
+    if (f.buffer && std::setvbuf(stream, f.buffer, _IOFBF, size) == 0) return;
+    std::free(f.buffer);
+    f.buffer = nullptr;
+  }
+  std::setvbuf(stream, nullptr, _IOFBF, size);
+}
+
 FILE* plat_fdopen_direct(int fd, const char* mode) {
-  FILE* stream = plat_fdopen(fd, mode);
-  if (!stream) return nullptr;
+  counted("fdopen");
+  FILE* stream = backend_fdopen_direct(fd, mode);
+  if (!stream) {
+    note_fd_failure("open", fd);
+    return nullptr;
+  }
   std::setvbuf(stream, nullptr, _IONBF, 0);
   // A descriptor that shares its record with another one (far more than
   // PLAT_OPEN_SLOTS files open) stays an ordinary stream: slower, as right.
@@ -386,7 +434,7 @@ size_t direct_transfer(PlatOpenFile& f, char* read_to, const char* write_from, s
 // own writes: its session holds it exclusively.
 size_t read_through(PlatOpenFile& f, char* out, size_t bytes, bool* failed) {
   PlatReadAhead& a = platform_state().ahead;
-  if (a.stream != f.direct) a = PlatReadAhead{f.direct, a.bytes, 0, 0, -1, 0};
+  if (a.stream != f.direct) a = PlatReadAhead{f.direct, a.bytes, 0, 0, -1, 0, false};
   const int64_t held_end = a.start + static_cast<int64_t>(a.length);
   size_t done = 0;
   *failed = false;
@@ -398,6 +446,7 @@ size_t read_through(PlatOpenFile& f, char* out, size_t bytes, bool* failed) {
       f.where += n;
       continue;
     }
+    if (a.length && a.ends_file && f.where >= held_end) break;  // nothing more to read
     const bool sequential = f.where == a.last_end || (a.length && f.where == held_end);
     counted("read");
     if (!sequential || bytes - done >= PLAT_READ_AHEAD_MAX) {
@@ -418,6 +467,7 @@ size_t read_through(PlatOpenFile& f, char* out, size_t bytes, bool* failed) {
     }
     a.start = f.where;
     a.length = static_cast<size_t>(n);
+    a.ends_file = static_cast<size_t>(n) < a.next;
     if (static_cast<size_t>(n) < a.next && static_cast<size_t>(n) < bytes - done) {
       // The file ends inside this block: serve what there is and stop.
       std::memcpy(out + done, a.bytes, static_cast<size_t>(n));
@@ -458,6 +508,7 @@ size_t plat_fwrite(const void* buf, size_t size, size_t count, FILE* stream) {
     forget_read_ahead(stream);
     bool failed = false;
     size_t put = direct_transfer(*f, nullptr, static_cast<const char*>(buf), size * count, &failed);
+    if (f->length >= 0) f->length = failed ? -1 : std::max(f->length, f->where);
     if (put < size * count) {
       // A short write is a full disk that has not said so yet.
       if (!failed) errno = ENOSPC;
@@ -465,6 +516,7 @@ size_t plat_fwrite(const void* buf, size_t size, size_t count, FILE* stream) {
     }
     return put / size;
   }
+  forget_length(plat_fileno(stream));
   size_t n = faulted("write") ? 0 : std::fwrite(buf, size, count, stream);
   if (n < count) note_stream_failure("write", stream);
   return n;
@@ -474,7 +526,9 @@ int plat_fseek(FILE* stream, long offset, int whence) {
   if (PlatOpenFile* f = direct_of(stream)) {
     // Only a seek from the end asks the OS anything: the file's length.
     int64_t from = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? f->where : -1;
-    if (whence == SEEK_END) {
+    if (whence == SEEK_END && f->length >= 0) {
+      from = f->length;
+    } else if (whence == SEEK_END) {
       counted("length");
       from = backend_file_length(f->fd);
       if (from < 0) {
@@ -536,7 +590,8 @@ void plat_fdiscard(FILE* stream) {
   // it buffers; closing it then only frees it.
   int fd = plat_fileno(stream);
   int err = errno;
-  backend_close(fd);
+  // A direct stream buffers nothing: closing it closes its descriptor.
+  if (!direct_of(stream)) backend_close(fd);
   std::fclose(stream);
   forget(fd);
   errno = err;

@@ -60,6 +60,10 @@ long plat_pread(int fd, void* buf, size_t count, long offset);
 long plat_pwrite(int fd, const void* buf, size_t count, long offset);
 // The length of the open file, or -1.
 long plat_file_length(int fd);
+// Whether the file reaches end: end where its length at the open already
+// did (the store's files grow while others have them open, and never
+// shrink), else its length now.
+long plat_file_reaching(int fd, long end);
 
 // Locks or unlocks count bytes from offset, wherever the descriptor stands.
 int plat_locking_at(int fd, int mode, long offset, long count);
@@ -76,6 +80,10 @@ FILE* plat_fdopen(int fd, const char* mode);
 // whole records at known places, many times per session.
 FILE* plat_fdopen_direct(int fd, const char* mode);
 int plat_fileno(FILE* stream);
+// Buffers stream by size bytes (none for 0) in memory of the platform layer,
+// freed when the stream closes through plat_fclose or plat_fdiscard: the C
+// runtime need not ask the file system how big a buffer to make.
+void plat_setvbuf(FILE* stream, size_t size);
 
 // The C stream calls on the library's files: as the C runtime's own, with
 // their failures noted.

@@ -15,6 +15,9 @@ struct PlatOpenFile {
   int oflag;      // as opened
   FILE* direct;   // the stream of plat_fdopen_direct on it, or null
   int64_t where;  // that stream's position
+  char* buffer;   // the buffer plat_setvbuf gave its stream, or null
+  int64_t length; // the file's length while only this descriptor changes it, or -1
+  int64_t seen;   // its length when opened, or -1
   char path[PLAT_CAUSE_PATH_SIZE];
 };
 
@@ -31,6 +34,7 @@ struct PlatReadAhead {
   size_t length;     // the bytes held
   int64_t last_end;  // where the stream's last read ended
   size_t next;       // how much the next read ahead reads
+  bool ends_file;    // the file ends where the bytes held end
 };
 
 struct PlatformState {

@@ -146,7 +146,7 @@ FILE* attach_stream(int fd, const char* mode) {
     plat_close(fd);
     return nullptr;
   }
-  std::setvbuf(stream, nullptr, _IOFBF, kStreamBuffer);
+  plat_setvbuf(stream, kStreamBuffer);
   return stream;
 }
 

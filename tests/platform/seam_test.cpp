@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <cerrno>
@@ -78,6 +79,45 @@ TEST_F(SeamTest, RefusedTruncatingOpenLeavesTheFileAlone) {
             0);
   plat_close(fd);
   EXPECT_EQ(read_file(path_), "0123456789");
+}
+
+// A stream that holds its file alone knows its length without asking while
+// only it changes the file, and reads again what its own writes added after
+// it had read to the end.
+TEST_F(SeamTest, DirectStreamFollowsItsOwnLengthAndWrites) {
+  int fd = open_shared(path_, PLAT_SH_DENYRW);
+  ASSERT_GE(fd, 0);
+  FILE* f = plat_fdopen_direct(fd, "r+b");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(plat_fileno(f), fd);
+  auto length = [&] { return plat_fseek(f, 0, SEEK_END) == 0 ? plat_ftell(f) : -1L; };
+  auto read_from = [&](long at) {
+    char buf[64] = {0};
+    plat_fseek(f, at, SEEK_SET);
+    size_t n = plat_fread(buf, 1, sizeof buf, f);
+    return std::string(buf, n);
+  };
+  EXPECT_EQ(read_from(0), "0123456789");
+  struct Step {
+    const char* what;
+    std::function<bool()> change;
+    long length;
+  };
+  const std::vector<Step> steps = {
+      {"written past the end", [&] { return plat_fseek(f, 12, SEEK_SET) == 0 && plat_fwrite("ab", 1, 2, f) == 2; }, 14},
+      {"written inside", [&] { return plat_fseek(f, 1, SEEK_SET) == 0 && plat_fwrite("X", 1, 1, f) == 1; }, 14},
+      {"cut short", [&] { return plat_chsize(fd, 5) == 0; }, 5},
+      {"written by descriptor", [&] { return plat_pwrite(fd, "tail", 4, 5) == 4; }, 9},
+      {"appended after a read to the end", [&] { return length() == 9 && plat_fwrite("++", 1, 2, f) == 2; }, 11},
+  };
+  for (const Step& step : steps) {
+    ASSERT_TRUE(step.change()) << step.what;
+    EXPECT_EQ(length(), step.length) << step.what;
+  }
+  EXPECT_EQ(read_from(5), "tail++");
+  EXPECT_EQ(read_from(9), "++");
+  EXPECT_EQ(plat_fclose(f), 0);
+  EXPECT_EQ(read_file(path_), std::string("0X234tail++"));
 }
 
 TEST_F(SeamTest, ByteLockOfAnotherProcessIsSeenAndGoesWhenItDies) {

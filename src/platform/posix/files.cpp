@@ -245,7 +245,9 @@ const char* backend_failure_reason() {
 
 std::string backend_registry_error_text(long) { return std::strerror(errno); }
 
-int backend_sopen(const char* path, int oflag, int shflag, int pmode) {
+int backend_sopen(const char* path, int oflag, int shflag, int pmode, int64_t* length, bool* alone) {
+  *length = -1;
+  *alone = false;
   // An existing file is most often named in the case it was made in: an open
   // that creates nothing tries that name first and searches for the name in
   // another case only when it is not there.
@@ -282,6 +284,18 @@ int backend_sopen(const char* path, int oflag, int shflag, int pmode) {
       if (errno == EISDIR) return refuse(EACCES, kFolder);  // Windows refuses folders so
       return -1;
     }
+    // Without the right the share byte needs, the lock this descriptor can
+    // take: a read lock keeps out opens denying others, a write lock keeps
+    // out every other open.  (A folder opened for reading takes its read
+    // lock too, and is refused below.)
+    short type = widen && !widened ? (asked == O_RDONLY ? F_RDLCK : F_WRLCK) : share;
+    if (lock_bytes(fd, type, kShareByte, 1) != 0) {
+      int err = errno;
+      close(fd);
+      if (refused_lock(err)) return refuse(EACCES, kHeldElsewhere);
+      errno = err;
+      return -1;
+    }
     struct stat st;
     if (fstat(fd, &st) != 0) {
       close_quietly(fd);
@@ -290,17 +304,6 @@ int backend_sopen(const char* path, int oflag, int shflag, int pmode) {
     if (S_ISDIR(st.st_mode)) {
       close(fd);
       return refuse(EACCES, kFolder);
-    }
-    // Without the right the share byte needs, the lock this descriptor can
-    // take: a read lock keeps out opens denying others, a write lock keeps
-    // out every other open.
-    short type = widen && !widened ? (asked == O_RDONLY ? F_RDLCK : F_WRLCK) : share;
-    if (lock_bytes(fd, type, kShareByte, 1) != 0) {
-      int err = errno;
-      close(fd);
-      if (refused_lock(err)) return refuse(EACCES, kHeldElsewhere);
-      errno = err;
-      return -1;
     }
     // Removed or renamed between the open and the lock: the open comes after
     // that change, as on Windows, and is made again.
@@ -316,6 +319,8 @@ int backend_sopen(const char* path, int oflag, int shflag, int pmode) {
       close_quietly(fd);
       return -1;
     }
+    *length = (oflag & CLASSIC_O_TRUNC) ? 0 : st.st_size;
+    *alone = type == F_WRLCK;
     set_narrowed(fd, !widened ? kAsOpened : asked == O_RDONLY ? kReadOnly : kWriteOnly);
     return fd;
   }
@@ -390,28 +395,113 @@ int backend_locking_at(int fd, int mode, int64_t offset, long count, int writabl
   return 0;
 }
 
-FILE* backend_fdopen(int fd, const char* mode) {
-  char native[8];
-  size_t n = 0;
-  for (const char* p = mode; *p && n + 1 < sizeof native; ++p) {
-    if (*p != 't') native[n++] = *p;  // text and binary are alike here
+namespace {
+
+// A stream mode without 't': text and binary are alike here.
+struct NativeMode {
+  char text[8];
+  explicit NativeMode(const char* mode) {
+    size_t n = 0;
+    for (const char* p = mode; *p && n + 1 < sizeof text; ++p) {
+      if (*p != 't') text[n++] = *p;
+    }
+    text[n] = 0;
   }
-  native[n] = 0;
-  return fdopen(fd, native);
+};
+
+}  // namespace
+
+FILE* backend_fdopen(int fd, const char* mode) { return fdopen(fd, NativeMode(mode).text); }
+
+namespace {
+
+// The streams of backend_fdopen_direct and their descriptors.  Such a stream
+// is made by the C library without asking the OS anything (fdopen asks for
+// the descriptor's flags); it reads, writes and seeks its descriptor when
+// used as an ordinary stream and closes it when closed.
+struct DirectStream {
+  FILE* stream;
+  int fd;
+};
+constexpr int kDirectStreams = 16;
+// Not part of the layer's resettable state: it follows streams that are open.
+DirectStream g_direct[kDirectStreams];
+
+intptr_t fd_of_cookie(void* cookie) { return reinterpret_cast<intptr_t>(cookie); }
+
+ssize_t cookie_read(void* cookie, char* buf, size_t size) {
+  return posix_may_read(static_cast<int>(fd_of_cookie(cookie))) ? read(static_cast<int>(fd_of_cookie(cookie)), buf, size)
+                                                                : -1;
 }
 
-int plat_fileno(FILE* stream) { return fileno(stream); }
+ssize_t cookie_write(void* cookie, const char* buf, size_t size) {
+  int fd = static_cast<int>(fd_of_cookie(cookie));
+  // A stream reports a failed write by 0 bytes written.
+  ssize_t n = posix_may_write(fd) ? write(fd, buf, size) : -1;
+  return n < 0 ? 0 : n;
+}
+
+int cookie_seek(void* cookie, off64_t* offset, int whence) {
+  off_t r = lseek(static_cast<int>(fd_of_cookie(cookie)), static_cast<off_t>(*offset), whence);
+  if (r < 0) return -1;
+  *offset = r;
+  return 0;
+}
+
+int cookie_close(void* cookie) {
+  int fd = static_cast<int>(fd_of_cookie(cookie));
+  for (DirectStream& d : g_direct) {
+    if (d.stream && d.fd == fd) d = DirectStream{};
+  }
+  return backend_close(fd);
+}
+
+}  // namespace
+
+FILE* backend_fdopen_direct(int fd, const char* mode) {
+  DirectStream* free_entry = nullptr;
+  for (DirectStream& d : g_direct) {
+    if (!d.stream) {
+      free_entry = &d;
+      break;
+    }
+  }
+  // More direct streams than kept at once: an ordinary one, which works as
+  // well at the cost of a call.
+  if (!free_entry) return backend_fdopen(fd, mode);
+  cookie_io_functions_t io{cookie_read, cookie_write, cookie_seek, cookie_close};
+  FILE* stream = fopencookie(reinterpret_cast<void*>(static_cast<intptr_t>(fd)), NativeMode(mode).text, io);
+  if (stream) *free_entry = DirectStream{stream, fd};
+  return stream;
+}
+
+int plat_fileno(FILE* stream) {
+  for (const DirectStream& d : g_direct) {
+    if (d.stream == stream && stream) return d.fd;
+  }
+  return fileno(stream);
+}
+
+// Asks about path in the case given first, and after a search for its
+// names in any case only when the file system finds nothing there.
+template <class Ask>
+int given_case_first(const char* path, Ask ask) {
+  int r = ask(posix_map_path_as_given(path));
+  if (r == 0 || (errno != ENOENT && errno != ENOTDIR)) return r;
+  return ask(posix_map_path(path));
+}
 
 int backend_access(const char* path, int mode) {
   int how = F_OK;
   if (mode & 2) how |= W_OK;
   if (mode & 4) how |= R_OK;
-  return access(posix_map_path(path).c_str(), how) == 0 ? 0 : -1;
+  return given_case_first(path, [how](const std::string& native) { return access(native.c_str(), how); }) == 0 ? 0
+                                                                                                             : -1;
 }
 
 int backend_stat32(const char* path, plat_stat* out) {
   struct stat st;
-  if (stat(posix_map_path(path).c_str(), &st) != 0) return -1;
+  if (given_case_first(path, [&st](const std::string& native) { return stat(native.c_str(), &st); }) != 0) return -1;
   out->size = static_cast<uint32_t>(st.st_size);
   out->mtime = static_cast<uint32_t>(st.st_mtime);
   out->is_dir = S_ISDIR(st.st_mode);

@@ -126,6 +126,16 @@ bool read_all(const std::string& path, std::string* out) {
   return true;
 }
 
+// Reads the file of a value: named in the case given, it is read at once;
+// only a value not there in that case is searched for in any case.
+bool read_value(const std::string& folder, const char* value, std::string* out) {
+  std::string name = std::string("=") + (value ? value : "");
+  if (read_all(folder + "/" + name, out)) return true;
+  if (errno != ENOENT) return false;
+  std::string actual = posix_find_in_folder(folder, name, false);
+  return !actual.empty() && actual != name && read_all(folder + "/" + actual, out);
+}
+
 }  // namespace
 
 plat_hkey plat_hkey_current_user() { return &g_hkcu_tag; }
@@ -195,7 +205,7 @@ long backend_reg_enum_key(plat_hkey key, unsigned long index, char* name, unsign
 long backend_reg_query_value(plat_hkey key, const char* value, unsigned long* type, void* data,
                           unsigned long* size) {
   std::string bytes;
-  if (!read_all(value_file(key_folder(key), value), &bytes) || bytes.size() < 4) {
+  if (!read_value(key_folder(key), value, &bytes) || bytes.size() < 4) {
     return PLAT_ERROR_FILE_NOT_FOUND;
   }
   const unsigned char* t = reinterpret_cast<const unsigned char*>(bytes.data());

@@ -38,7 +38,9 @@ const char* backend_failure_reason() {
   }
 }
 
-int backend_sopen(const char* path, int oflag, int shflag, int pmode) {
+int backend_sopen(const char* path, int oflag, int shflag, int pmode, int64_t* length, bool* alone) {
+  *length = -1;
+  *alone = false;
   begin();
   // Descriptors are not handed down to child processes.
   return _sopen(path, oflag | _O_NOINHERIT, shflag, pmode);
@@ -105,6 +107,8 @@ int64_t backend_file_length(int fd) {
 }
 
 FILE* backend_fdopen(int fd, const char* mode) { return _fdopen(fd, mode); }
+
+FILE* backend_fdopen_direct(int fd, const char* mode) { return _fdopen(fd, mode); }
 
 int plat_fileno(FILE* stream) { return _fileno(stream); }
 
