@@ -33,6 +33,9 @@ struct Damage {
   bool rebuild = false;            // only a rebuild repairs it
 };
 
+// A damage prints as its name (in test names and CTest's list).
+void PrintTo(const Damage& damage, std::ostream* out) { *out << damage.name; }
+
 void run_helper(const std::string& name, const std::vector<std::string>& args) {
   Helper helper(name, args);
   ASSERT_TRUE(helper.wait_ready());
