@@ -144,5 +144,7 @@ void plat_kill(intptr_t process) {
 
 void plat_test_real_sleep(uint32_t ms) { usleep(static_cast<useconds_t>(ms) * 1000); }
 
+bool plat_test_under_wine() { return false; }
+
 void plat_exit_now(int code) { _exit(code); }
 

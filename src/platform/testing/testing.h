@@ -71,6 +71,9 @@ int plat_wait(intptr_t process, uint32_t timeout_ms);
 void plat_kill(intptr_t process);
 // Pauses for ms milliseconds of real time, whatever sleep hook is installed.
 void plat_test_real_sleep(uint32_t ms);
+// True when this Windows program runs under wine, whose file system keeps a
+// few habits of the Linux one below it.
+bool plat_test_under_wine();
 // Ends this process at once, as a crash would: nothing is flushed or closed
 // by the program itself.
 [[noreturn]] void plat_exit_now(int code);

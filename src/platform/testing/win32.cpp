@@ -144,6 +144,11 @@ void plat_kill(intptr_t process) {
 
 void plat_test_real_sleep(uint32_t ms) { Sleep(ms); }
 
+bool plat_test_under_wine() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 void plat_exit_now(int code) {
   TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
   for (;;) Sleep(1000);

@@ -78,13 +78,17 @@ int backend_chsize(int fd, long size) {
 
 int backend_locking(int fd, int mode, long count) {
   begin();
-  return _locking(fd, mode, count);
+  errno = 0;
+  int r = _locking(fd, mode, count);
+  // Some runtimes refuse a lock without saying why: a refusal is a held byte.
+  if (r != 0 && errno == 0) errno = EACCES;
+  return r;
 }
 
 int backend_locking_at(int fd, int mode, int64_t offset, long count, int) {
   begin();
   if (_lseeki64(fd, offset, SEEK_SET) < 0) return -1;
-  return _locking(fd, mode, count);
+  return backend_locking(fd, mode, count);
 }
 
 // Positioned reads and writes by the runtime's own calls, so that its view
