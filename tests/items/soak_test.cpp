@@ -187,6 +187,10 @@ CLASSIC_HELPER(soak_worker) {
   Op pending;
   long version = 0;
   Model m = replay(journal, &pending, &version);
+  // Workers begin together once all have started, however slow starting
+  // a process is here.
+  helper_ready();
+  helper_wait_release();
   std::ofstream out(journal, std::ios::app);
   long done = 0;
   {
@@ -278,11 +282,17 @@ TEST_F(SoakTest, ProcessesKilledAtRandomLoseNothing) {
   ASSERT_EQ(classic_login_create("c:\\userroot\\storage\\work"), CLASSIC_OK);
   std::vector<std::string> journals;
   std::vector<std::unique_ptr<Helper>> workers;
+  auto start = [&](int w) {
+    auto worker = std::make_unique<Helper>(
+        "soak_worker", std::vector<std::string>{std::to_string(w), std::to_string(ops), journals[w]});
+    EXPECT_TRUE(worker->wait_ready()) << "worker " << w;
+    return worker;
+  };
   for (int w = 0; w < kWorkers; ++w) {
     journals.push_back(testenv::native("d:\\soak-" + std::to_string(w) + ".journal"));
-    workers.push_back(std::make_unique<Helper>(
-        "soak_worker", std::vector<std::string>{std::to_string(w), std::to_string(ops), journals[w]}));
+    workers.push_back(start(w));
   }
+  for (auto& worker : workers) worker->release();
   auto started = std::chrono::steady_clock::now();
   std::mt19937 rng(42);
   long killed = 0;
@@ -306,8 +316,8 @@ TEST_F(SoakTest, ProcessesKilledAtRandomLoseNothing) {
     options.force = true;
     AdminRepairReport report;
     EXPECT_EQ(admin_repair(scope, options, &report), 1);
-    workers[w] = std::make_unique<Helper>(
-        "soak_worker", std::vector<std::string>{std::to_string(w), std::to_string(ops), journals[w]});
+    workers[w] = start(w);
+    workers[w]->release();
   }
   for (int w = 0; w < kWorkers; ++w) EXPECT_EQ(workers[w]->finish(600000), 0) << "worker " << w;
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -317,6 +327,7 @@ TEST_F(SoakTest, ProcessesKilledAtRandomLoseNothing) {
   AdminCheckReport check;
   ASSERT_EQ(admin_check(scope, &check), 1);
   EXPECT_TRUE(check.clean());
+  for (const AdminFinding& f : check.findings) ADD_FAILURE() << f.code << " " << f.file << " " << f.entry << ": " << f.what;
   std::map<std::string, std::string> expected;
   for (int w = 0; w < kWorkers; ++w) {
     Op pending;
