@@ -107,8 +107,10 @@ FILE* lock_open(const char* path, int oflag, int pmode, int tries, int delay, bo
   }
   if (direct) {
     // Such a stream has no buffer to set.
+  } else if (kind.buffered) {
+    std::setvbuf(stream, nullptr, _IOFBF, 512);
   } else {
-    plat_setvbuf(stream, kind.buffered ? 512 : 0);
+    std::setvbuf(stream, nullptr, _IONBF, 0);
   }
   plat_set_cause(had_cause ? &before : nullptr);
   return stream;

@@ -335,7 +335,11 @@ FILE* open_data_file(int oflag, const char* mode, size_t buffer_size) {
     plat_close(fd);
     return nullptr;
   }
-  plat_setvbuf(f, buffer_size);
+  if (buffer_size) {
+    std::setvbuf(f, nullptr, _IOFBF, buffer_size);
+  } else {
+    std::setvbuf(f, nullptr, _IONBF, 0);
+  }
   return f;
 }
 

@@ -23,9 +23,6 @@
 namespace {
 
 constexpr size_t kStreamBuffer = 2048;
-// A reader's stream reads the header and, for items of a few kilobytes, the
-// item itself in its first read: the seek to the item then stays in memory.
-constexpr size_t kReaderBuffer = 16 * 1024;
 
 // Puts the entry back as it was before a failed open wrote it, so that the
 // item is not left marked open for ever.
@@ -120,12 +117,8 @@ int open_existing_item(FILE** stream, FILE* ctl, int mode, const char* ctl_path,
   };
   int status = translate_data_file(ctl_path, pattern, ctl_entry().suffix);
   if (status != CLASSIC_OK) return fail(status);
-  *stream = open_data_file(CLASSIC_O_RDWR | CLASSIC_O_BINARY, "r+b", writing ? kStreamBuffer : kReaderBuffer);
+  *stream = open_data_file(CLASSIC_O_RDWR | CLASSIC_O_BINARY, "r+b", kStreamBuffer);
   if (!*stream) return fail(CLASSIC_IO_ERROR);
-  // A stream that has been placed knows where its buffer lies in the file,
-  // so that the seek to the item can stay inside what the header's read
-  // brought in.
-  if (!writing && plat_fseek(*stream, 0, SEEK_SET) != 0) return fail(CLASSIC_IO_ERROR);
   SlotRecord* slot = slot_of(ctl_entry());
   if (!slot || plat_fread(&data_header(), sizeof data_header(), 1, *stream) != 1) {
     return fail(CLASSIC_IO_ERROR);

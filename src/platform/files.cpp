@@ -71,8 +71,6 @@ void forget(int fd) {
     if (f.direct) forget_read_ahead(f.direct);
     f.fd = -1;
     f.direct = nullptr;
-    std::free(f.buffer);
-    f.buffer = nullptr;
   }
 }
 
@@ -140,11 +138,6 @@ int plat_sopen(const char* path, int oflag, int shflag, int pmode) {
     return fd;
   }
   PlatOpenFile& f = slot_of(fd);
-  // A buffer still here belonged to a stream closed without this layer (the
-  // descriptor is free again only once it closed): it is no longer used.
-  // One of another descriptor sharing the record stays where it is.
-  if (f.fd == fd) std::free(f.buffer);
-  f.buffer = nullptr;
   f.fd = fd;
   f.oflag = oflag;
   f.direct = nullptr;
@@ -368,22 +361,6 @@ long plat_reg_set_value(plat_hkey key, const char* value, unsigned long type, co
   long r = faulted("registry") ? PLAT_ERROR_ACCESS_DENIED : backend_reg_set_value(key, value, type, data, size);
   if (r != PLAT_ERROR_SUCCESS) note_registry_failure("registry", value, r);
   return r;
-}
-
-void plat_setvbuf(FILE* stream, size_t size) {
-  if (size == 0) {
-    std::setvbuf(stream, nullptr, _IONBF, 0);
-    return;
-  }
-  int fd = plat_fileno(stream);
-  PlatOpenFile& f = slot_of(fd);
-  if (f.fd == fd && !f.buffer) {
-    f.buffer = static_cast<char*>(std::malloc(size));
-    if (f.buffer && std::setvbuf(stream, f.buffer, _IOFBF, size) == 0) return;
-    std::free(f.buffer);
-    f.buffer = nullptr;
-  }
-  std::setvbuf(stream, nullptr, _IOFBF, size);
 }
 
 FILE* plat_fdopen_direct(int fd, const char* mode) {

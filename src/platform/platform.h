@@ -80,10 +80,6 @@ FILE* plat_fdopen(int fd, const char* mode);
 // whole records at known places, many times per session.
 FILE* plat_fdopen_direct(int fd, const char* mode);
 int plat_fileno(FILE* stream);
-// Buffers stream by size bytes (none for 0) in memory of the platform layer,
-// freed when the stream closes through plat_fclose or plat_fdiscard: the C
-// runtime need not ask the file system how big a buffer to make.
-void plat_setvbuf(FILE* stream, size_t size);
 
 // The C stream calls on the library's files: as the C runtime's own, with
 // their failures noted.

@@ -15,7 +15,6 @@ struct PlatOpenFile {
   int oflag;      // as opened
   FILE* direct;   // the stream of plat_fdopen_direct on it, or null
   int64_t where;  // that stream's position
-  char* buffer;   // the buffer plat_setvbuf gave its stream, or null
   int64_t length; // the file's length while only this descriptor changes it, or -1
   int64_t seen;   // its length when opened, or -1
   char path[PLAT_CAUSE_PATH_SIZE];

@@ -146,7 +146,7 @@ FILE* attach_stream(int fd, const char* mode) {
     plat_close(fd);
     return nullptr;
   }
-  plat_setvbuf(stream, kStreamBuffer);
+  std::setvbuf(stream, nullptr, _IOFBF, kStreamBuffer);
   return stream;
 }
 
