@@ -1,5 +1,6 @@
 #include "fuzz/targets.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -231,8 +232,13 @@ void run_names(const uint8_t* data, size_t size) {
     reset_names_state();
     char key[ITEM_NAME_SIZE];
     normalize_item_name(key, name.c_str(), ITEM_NAME_SIZE);
-    compare_item_names(name.c_str(), pattern.c_str(), ITEM_NAME_SIZE);
-    compare_item_names(key, pattern.c_str(), ITEM_NAME_SIZE);
+    // Names are compared as the fields of their records: ITEM_NAME_SIZE bytes.
+    char a[ITEM_NAME_SIZE] = {0};
+    char b[ITEM_NAME_SIZE] = {0};
+    std::memcpy(a, name.data(), std::min(name.size(), sizeof a));
+    std::memcpy(b, pattern.data(), std::min(pattern.size(), sizeof b));
+    compare_item_names(a, b, ITEM_NAME_SIZE);
+    compare_item_names(key, b, ITEM_NAME_SIZE);
     char converted[MATCH_PATTERN_SIZE];
     convert_pattern(converted, pattern.c_str());
     char subject[ITEM_NAME_SIZE + 1] = {0};
