@@ -173,6 +173,29 @@ int run_op(const Op& op) {
 
 void shortened_pause(uint32_t ms) { plat_test_real_sleep(ms / 10); }
 
+// The gate between the workers and the keeper: a worker holds byte w of the
+// gate file while it makes an operation, and the keeper holds every byte
+// while it repairs with force.  A forced repair takes an item open for
+// writing for one whose writer is gone: it must not meet a live writer.  A
+// killed worker's byte goes with it.
+const std::string kGate = "d:\\soak.gate";
+
+int open_gate() {
+  return plat_sopen(kGate.c_str(), CLASSIC_O_RDWR | CLASSIC_O_CREAT | CLASSIC_O_BINARY, PLAT_SH_DENYNO,
+                    CLASSIC_S_IREAD | CLASSIC_S_IWRITE);
+}
+
+void hold_gate_byte(int gate, int byte) {
+  while (plat_lseek(gate, byte, SEEK_SET) != byte || plat_locking(gate, PLAT_LK_NBLCK, 1) != 0) {
+    plat_test_real_sleep(2);
+  }
+}
+
+void free_gate_byte(int gate, int byte) {
+  plat_lseek(gate, byte, SEEK_SET);
+  plat_locking(gate, PLAT_LK_UNLCK, 1);
+}
+
 }  // namespace
 
 // One worker: args are its number, the operations to make and the journal.
@@ -197,15 +220,21 @@ CLASSIC_HELPER(soak_worker) {
     std::ifstream count(journal);
     for (std::string line; std::getline(count, line);) done += line.rfind("= ", 0) == 0;
   }
+  const int gate = open_gate();
+  if (gate < 0) return 25;
   if (!pending.kind.empty()) {
+    hold_gate_byte(gate, w);
     int o = outcome(m, pending);
     if (o < 0) return 20;  // neither old nor new
     settle(m, pending, o);
     out << "= " << (o ? "new" : "old") << "\n" << std::flush;
+    free_gate_byte(gate, w);
     ++done;
   }
   std::mt19937 rng(static_cast<uint32_t>(w * 7919 + done));
   for (; done < ops; ++done) {
+    free_gate_byte(gate, w);
+    hold_gate_byte(gate, w);
     std::string name = name_of(w, static_cast<int>(rng() % kNamesPerWorker));
     bool live = m.live.count(name) != 0;
     int pick = static_cast<int>(rng() % 100);
@@ -280,6 +309,8 @@ TEST_F(SoakTest, ProcessesKilledAtRandomLoseNothing) {
   const long kills = kills_env ? std::atol(kills_env) : 4;
   make_piece_store();
   ASSERT_EQ(classic_login_create("c:\\userroot\\storage\\work"), CLASSIC_OK);
+  const int gate = open_gate();
+  ASSERT_GE(gate, 0);
   std::vector<std::string> journals;
   std::vector<std::unique_ptr<Helper>> workers;
   auto start = [&](int w) {
@@ -311,15 +342,22 @@ TEST_F(SoakTest, ProcessesKilledAtRandomLoseNothing) {
       continue;
     }
     ++killed;
-    // The keeper's way out: clear what the dead process left behind.
+    // The keeper's way out: clear what the dead process left behind.  The
+    // session mark of the dead goes at once, so that nobody waits on it;
+    // then, with every living worker between two operations, the rest.
+    AdminRepairReport online;
+    admin_repair(scope, AdminRepairOptions{}, &online);
+    for (int b = 0; b < kWorkers; ++b) hold_gate_byte(gate, b);
     AdminRepairOptions options;
     options.force = true;
     AdminRepairReport report;
     EXPECT_EQ(admin_repair(scope, options, &report), 1);
+    for (int b = 0; b < kWorkers; ++b) free_gate_byte(gate, b);
     workers[w] = start(w);
     workers[w]->release();
   }
   for (int w = 0; w < kWorkers; ++w) EXPECT_EQ(workers[w]->finish(600000), 0) << "worker " << w;
+  plat_close(gate);
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
   // Every name holds what its worker's journal says, and nothing else is live.

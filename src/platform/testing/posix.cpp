@@ -62,7 +62,13 @@ void plat_test_drop_root() {
   for (const std::string& folder : g_mounts) umount2(folder.c_str(), MNT_DETACH);
   g_mounts.clear();
   if (g_root.empty()) return;
+  // CLASSIC_TEST_KEEP_ROOT keeps the store of the last test to look into.
+  const char* keep = std::getenv("CLASSIC_TEST_KEEP_ROOT");
   std::error_code ec;
+  if (keep && *keep) {
+    std::filesystem::remove_all(keep, ec);
+    std::filesystem::rename(g_root, keep, ec);
+  }
   std::filesystem::remove_all(g_root, ec);
   g_root.clear();
 }
