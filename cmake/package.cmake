@@ -7,7 +7,7 @@ set(CPACK_PACKAGE_VENDOR "classic developers")
 set(CPACK_PACKAGE_CONTACT "classic developers <classic@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "file-based stores of the named items of a CAD host system")
 set(CPACK_PACKAGE_DESCRIPTION
-  "classic keeps the named items of a CAD host system in file-based stores that many programs share at once. The package holds the shared library libclassic, its C header, a CMake package and a pkg-config file, and the classic command that sets up, inspects and fills stores.")
+  "classic keeps the named items of a CAD host system in file-based stores that many programs share at once. The package holds the shared library libclassic, its C header, a CMake package and a pkg-config file, and the classic command that sets up, examines and fills stores.")
 set(CPACK_VERBATIM_VARIABLES ON)
 # Programs and libraries go into the packages without their debug sections.
 set(CPACK_STRIP_FILES ON)

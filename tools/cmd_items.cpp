@@ -1,4 +1,4 @@
-// Sub-commands on the items of one control file: listing and inspecting,
+// Sub-commands on the items of one control file: listing and showing,
 // moving bytes in and out, deleting, undeleting, renaming, attributes, and
 // import and export of many items at once.
 #include <algorithm>

@@ -1,4 +1,4 @@
-// What the inspecting commands show: the error log, a trailer's holder,
+// What the commands that show a store print: the error log, a trailer's holder,
 // the JSON forms, translation entries, areas and the user id.
 #include <gtest/gtest.h>
 
@@ -20,7 +20,7 @@ using nlohmann::json;
 // 2009-03-03 21:05:09 UTC.
 constexpr uint32_t kMarch3 = 1236114309;
 
-class ToolInspectTest : public ToolTest {
+class ToolShowTest : public ToolTest {
  protected:
   void SetUp() override {
     ToolTest::SetUp();
@@ -28,7 +28,7 @@ class ToolInspectTest : public ToolTest {
   }
 };
 
-TEST_F(ToolInspectTest, LogNewestFirstAsTheLogShowsIt) {
+TEST_F(ToolShowTest, LogNewestFirstAsTheLogShowsIt) {
   testenv::fixed_time = kMarch3;
   log_error(LOG_CLASS_EXECUTION, 54018, MSG_LOCK_TIMEOUT, 0);
   testenv::fixed_time = kMarch3 + 3600;
@@ -58,7 +58,7 @@ TEST_F(ToolInspectTest, LogNewestFirstAsTheLogShowsIt) {
   EXPECT_EQ(testenv::read_file(LOG_PATH), before);
 }
 
-TEST_F(ToolInspectTest, LogRingThatWrapped) {
+TEST_F(ToolShowTest, LogRingThatWrapped) {
   // Slots 998, 999 and 0 hold records, oldest first.
   std::string bytes(static_cast<size_t>(log_slot_offset(LOG_SLOTS)), '\0');
   LOG_HEADER h = {998, 998, 1};
@@ -83,7 +83,7 @@ TEST_F(ToolInspectTest, LogRingThatWrapped) {
   EXPECT_EQ(j[2]["code"], 100);
 }
 
-TEST_F(ToolInspectTest, StatNamesTheHolderFromTheTrailer) {
+TEST_F(ToolShowTest, StatNamesTheHolderFromTheTrailer) {
   const std::string ctl = "c:\\userroot\\storage\\work\\DATA\\piece.ctl";
   CtlTrailer t = make_trailer(1);  // two live entries and a deleted one
   t.lock_state = LOCK_SESSION;
@@ -107,7 +107,7 @@ TEST_F(ToolInspectTest, StatNamesTheHolderFromTheTrailer) {
   EXPECT_EQ(std::memcmp(read_trailer(ctl).node, "NODE", 5), 0);
 }
 
-TEST_F(ToolInspectTest, JsonOfItemsAndAreas) {
+TEST_F(ToolShowTest, JsonOfItemsAndAreas) {
   ToolRun put = run_tool({"put", "work", "lyrl", "RULE_1", "-"}, "rule");
   ASSERT_EQ(put.status, 0) << put.err;
   ASSERT_EQ(run_tool({"put", "work", "cutpt", "CUTS", "-"}, "cut parameters").status, 0);
@@ -143,7 +143,7 @@ TEST_F(ToolInspectTest, JsonOfItemsAndAreas) {
   EXPECT_EQ(in_param, 7);
 }
 
-TEST_F(ToolInspectTest, TranslationEntriesLeadWherePathsGo) {
+TEST_F(ToolShowTest, TranslationEntriesLeadWherePathsGo) {
   // A networked workstation: network drive F.
   std::string station(200, ' ');
   station.replace(0, 4, "NODE");
@@ -170,7 +170,7 @@ TEST_F(ToolInspectTest, TranslationEntriesLeadWherePathsGo) {
   EXPECT_TRUE(contains(run_tool({"devices"}).out, "node NODE, network drive F:")) ;
 }
 
-TEST_F(ToolInspectTest, UserIdIsStampedOnItems) {
+TEST_F(ToolShowTest, UserIdIsStampedOnItems) {
   EXPECT_EQ(run_tool({"user"}).out, "abc\n");
   ASSERT_EQ(run_tool({"user", "XY"}).status, 0);
   EXPECT_EQ(run_tool({"user"}).out, "XY\n");

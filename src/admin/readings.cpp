@@ -1,4 +1,4 @@
-// What a store keeper inspects: the item types, control files and the error
+// What a store keeper looks at: the item types, control files and the error
 // log as they lie on disk, read without holding anybody up.
 #include <cstring>
 
