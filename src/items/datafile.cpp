@@ -168,8 +168,12 @@ int check_item_place(FILE* stream, const CtlEntry& entry) {
   int64_t begin = slot->data_offset;
   int64_t end = begin + slot->data_length;
   // The length from the file itself: the stream stays where it is, with
-  // what it has read.
-  long size = plat_file_reaching(plat_fileno(stream), end > 0x7FFFFFFF ? -1 : static_cast<long>(end));
+  // what it has read.  Data files grow while others have them open and
+  // never shrink, so a length at the open that already holds the item
+  // spares asking for the length now.
+  const int fd = plat_fileno(stream);
+  long size = plat_length_at_open(fd);
+  if (size < end) size = plat_file_length(fd);
   if (size < 0) return CLASSIC_IO_ERROR;
   if (begin < DATA_HEADER_SIZE || slot->data_length < 0 || slot->data_length != entry.size || end > size) {
     return CLASSIC_IO_ERROR;

@@ -229,10 +229,10 @@ long plat_file_length(int fd) {
   return n > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<long>(n);
 }
 
-long plat_file_reaching(int fd, long end) {
+long plat_length_at_open(int fd) {
   const PlatOpenFile& f = slot_of(fd);
-  if (f.fd == fd && end >= 0 && f.seen >= end) return end;
-  return plat_file_length(fd);
+  if (f.fd != fd || f.seen < 0) return -1;
+  return f.seen > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<long>(f.seen);
 }
 
 int plat_locking_at(int fd, int mode, long offset, long count) {

@@ -60,10 +60,9 @@ long plat_pread(int fd, void* buf, size_t count, long offset);
 long plat_pwrite(int fd, const void* buf, size_t count, long offset);
 // The length of the open file, or -1.
 long plat_file_length(int fd);
-// Whether the file reaches end: end where its length at the open already
-// did (the store's files grow while others have them open, and never
-// shrink), else its length now.
-long plat_file_reaching(int fd, long end);
+// The file's length when the open of fd had its share mode, or -1 where the
+// open did not learn it.  It costs no call.
+long plat_length_at_open(int fd);
 
 // Locks or unlocks count bytes from offset, wherever the descriptor stands.
 int plat_locking_at(int fd, int mode, long offset, long count);
